@@ -1,0 +1,463 @@
+// Kernel services: process table, cycle counters, charging allocator, paged memory, slices.
+#include "kernel/kernel.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "lua/auxlib.h"
+#include "lua/libs.h"
+#include "lua/state.h"
+// Registered last in every process state (typed userdata).
+void add_userdata_metatable_functions(lua_State *L);
+
+Process processes[MAX_PROCESSES];
+Process *cproc = nullptr;
+
+int32_t cpu_cycles = 0;
+int32_t cpu_cycles_max = 0;
+int32_t cpu_superyielding = 0;
+int32_t frame_cycles_left = FRAME_CYCLES;
+
+void (*report_process_error)(Process *p, const char *msg, const char *traceback) = nullptr;
+
+void spend_cpu(int32_t n) {
+  if (n < 0) return;
+  int32_t c = n < 2 ? 1 : n;
+  cpu_add(c);
+  if (cproc) cproc->spend_cycles += c;
+}
+
+int64_t hvx_intp(lua_State *L, int idx, int64_t def) {
+  int t = lua_type(L, idx);
+  if (t == LUA_TNUMBER && lua_isinteger(L, idx)) return lua_tointeger(L, idx);
+  if (t != LUA_TNUMBER && t != LUA_TSTRING) return def;
+  int isnum = 0;
+  if (t == LUA_TSTRING) {
+    // An integral numeral string converts exactly; otherwise go through the float.
+    lua_Integer i = lua_tointegerx(L, idx, &isnum);
+    if (isnum) return i;
+  }
+  lua_Number n = lua_tonumberx(L, idx, &isnum);
+  if (!isnum) return def;
+  if (std::isnan(n)) return def;
+  n = std::floor(n);
+  if (n >= 9223372036854775808.0) return INT64_MAX;
+  if (n < -9223372036854775808.0) return INT64_MIN;
+  return (int64_t)n;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Allocator. Every block carries its charge in an 8-byte header in front of it.
+
+namespace {
+constexpr size_t HEADER = 8;
+
+inline int64_t &stored_charge(void *base) { return *static_cast<int64_t *>(base); }
+} // namespace
+
+void *l_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int final_attempt, size_t charge) {
+  (void)ud;
+  (void)osize;
+  Process *p = cproc;
+  if (nsize == 0) {
+    if (ptr) {
+      void *base = static_cast<char *>(ptr) - HEADER;
+      if (p) p->mem_charged -= stored_charge(base);
+      std::free(base);
+    }
+    return nullptr;
+  }
+  int64_t cycles = (int64_t)(nsize / 64) + 4;
+  if (cycles < 1) cycles = 1;
+  cpu_add(cycles);
+  if (p) p->alloc_cycles += cycles;
+
+  void *oldbase = ptr ? static_cast<char *>(ptr) - HEADER : nullptr;
+  int64_t oldcharge = oldbase ? stored_charge(oldbase) : 0;
+  void *base = nullptr;
+  // One slice must not exhaust the host before the end-of-slice memory check.
+  bool over = p && (p->mem_charged - oldcharge + (int64_t)charge > ALLOC_HARD_LIMIT);
+  if (!over && nsize <= SIZE_MAX - HEADER) base = std::realloc(oldbase, nsize + HEADER);
+  if (!base) {
+    if (final_attempt && p) {
+      p->out_of_memory = 1;
+      cpu_superyielding = SUPERYIELD;
+    }
+    return nullptr;
+  }
+  stored_charge(base) = (int64_t)charge;
+  if (p) p->mem_charged += (int64_t)charge - oldcharge;
+  return static_cast<char *>(base) + HEADER;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Paged memory: only the low 24 bits of an address count; a zeroed page is attached on first
+// touch, reads included; multi-byte access is little-endian and bytewise across pages.
+
+static uint8_t *page_for(int64_t addr) {
+  Process *p = cproc;
+  if (!p) return nullptr;
+  if (!p->memory) {
+    p->memory = static_cast<ProcessMemory *>(std::calloc(1, sizeof(ProcessMemory)));
+    if (!p->memory) return nullptr;
+  }
+  uint32_t a = (uint32_t)((uint64_t)addr & 0xFFFFFF);
+  uint32_t pg = a >> 12;
+  uint8_t *&slot = p->memory->page[pg];
+  if (!slot) {
+    slot = static_cast<uint8_t *>(std::calloc(1, PAGE_SIZE));
+    if (!slot) return nullptr;
+    p->memory->page_bytes += PAGE_SIZE;
+  }
+  return slot;
+}
+
+static inline uint8_t read_byte(int64_t addr) {
+  uint8_t *pg = page_for(addr);
+  return pg ? pg[(uint64_t)addr & 0xFFF] : 0;
+}
+
+static inline void write_byte(int64_t addr, uint8_t v) {
+  uint8_t *pg = page_for(addr);
+  if (!pg) return;
+  pg[(uint64_t)addr & 0xFFF] = v;
+  cproc->memory->dirty[((uint64_t)addr >> 12) & 0xFFF] = 1;
+}
+
+static uint64_t read_le(int64_t addr, int n) {
+  uint64_t v = 0;
+  for (int i = 0; i < n; i++)
+    v |= (uint64_t)read_byte((int64_t)((uint64_t)addr + (uint64_t)i)) << (8 * i);
+  return v;
+}
+
+static void write_le(int64_t addr, uint64_t v, int n) {
+  for (int i = 0; i < n; i++) write_byte((int64_t)((uint64_t)addr + (uint64_t)i), (uint8_t)(v >> (8 * i)));
+}
+
+int peek(int64_t addr) { return read_byte(addr); }
+int peek2(int64_t addr) { return (int16_t)(uint16_t)read_le(addr, 2); }
+int32_t peek4(int64_t addr) { return (int32_t)(uint32_t)read_le(addr, 4); }
+int64_t peek8(int64_t addr) { return (int64_t)read_le(addr, 8); }
+void poke(int64_t addr, int64_t v) { write_le(addr, (uint64_t)v, 1); }
+void poke2(int64_t addr, int64_t v) { write_le(addr, (uint64_t)v, 2); }
+void poke4(int64_t addr, int64_t v) { write_le(addr, (uint64_t)v, 4); }
+void poke8(int64_t addr, int64_t v) { write_le(addr, (uint64_t)v, 8); }
+
+void free_process_memory(Process *p) {
+  if (!p->memory) return;
+  for (int i = 0; i < PAGE_COUNT; i++) std::free(p->memory->page[i]);
+  std::free(p->memory);
+  p->memory = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Processes.
+
+Process *find_process(int id) {
+  for (auto &p : processes)
+    if (p.state != ProcState::Free && p.id == id) return &p;
+  return nullptr;
+}
+
+int init_process(Process *p, int id, const char *program, const char *name, const char *path,
+                 char *err, size_t errlen, const char *chunkname) {
+  Process *saved = cproc;
+  std::memset(p, 0, sizeof(*p));
+  p->id = id;
+  std::snprintf(p->name, sizeof p->name, "%s", name ? name : "");
+  std::snprintf(p->path, sizeof p->path, "%s", path ? path : "");
+  p->state = ProcState::Running;
+  cproc = p;
+  lua_State *L = lua_newstate(l_alloc, p);
+  if (!L) {
+    if (err && errlen) std::snprintf(err, errlen, "not enough memory");
+    p->state = ProcState::Free;
+    cproc = saved;
+    return 1;
+  }
+  p->L = L;
+  luaL_openlibs(L);
+  api_add_c_functions(L);
+  add_userdata_metatable_functions(L);
+  size_t len = std::strlen(program); // text after a NUL is dropped
+  p->source = static_cast<char *>(std::malloc(len + 1));
+  std::memcpy(p->source, program, len + 1);
+  char chunk[260];
+  if (chunkname)
+    std::snprintf(chunk, sizeof chunk, "%s", chunkname);
+  else
+    std::snprintf(chunk, sizeof chunk, "@%.255s", p->name);
+  int st = luaL_loadbufferx(L, p->source, len, chunk, nullptr);
+  if (st != LUA_OK) {
+    const char *msg = lua_tostring(L, -1);
+    if (err && errlen) std::snprintf(err, errlen, "%s", msg ? msg : "(error object is not a string)");
+    lua_close(L);
+    p->L = nullptr;
+    std::free(p->source);
+    p->source = nullptr;
+    free_process_memory(p);
+    p->state = ProcState::Free;
+    cproc = saved;
+    return 1;
+  }
+  cproc = saved;
+  return 0;
+}
+
+void free_process(Process *p) {
+  if (p->state == ProcState::Free) return;
+  Process *saved = cproc;
+  cproc = p;
+  if (p->L) lua_close(p->L);
+  p->L = nullptr;
+  cproc = saved;
+  std::free(p->source);
+  p->source = nullptr;
+  free_process_memory(p);
+  p->state = ProcState::Free;
+}
+
+static void report_error(Process *p, const char *msg, const char *tb) {
+  if (report_process_error)
+    report_process_error(p, msg, tb);
+  else
+    std::fprintf(stderr, "%s\n%s\n", msg ? msg : "", tb ? tb : "");
+}
+
+int64_t run_process_slice(Process *p, double fraction, int *status_out) {
+  if (status_out) *status_out = -1;
+  if (!p || p->state != ProcState::Running || !p->L) return 0;
+  double want = fraction * FRAME_CYCLES;
+  int64_t budget = frame_cycles_left;
+  if (!(want >= (double)budget)) budget = (int64_t)want; // NaN runs nothing
+  if (budget < 1) return 0;
+
+  Process *saved = cproc;
+  int32_t s_cycles = cpu_cycles, s_max = cpu_cycles_max, s_super = cpu_superyielding;
+  cproc = p;
+  cpu_cycles_max = (int32_t)budget;
+  int64_t start = 0;
+  if (p->debt > 0) {
+    start = p->debt;
+    if (start > budget) start = budget;
+    if (start > MAX_DEBT_PER_SLICE) start = MAX_DEBT_PER_SLICE;
+    p->debt -= start;
+  }
+  cpu_cycles = (int32_t)start;
+  cpu_superyielding = 0;
+  p->frame_ended = 0;
+
+  lua_State *L = p->L;
+  int nres = 0;
+  int status = lua_resume(L, L, 0, &nres);
+
+  int64_t booked = cpu_cycles;
+  if (cpu_cycles > cpu_cycles_max) {
+    p->debt += (int64_t)cpu_cycles - cpu_cycles_max;
+    booked = (int64_t)cpu_cycles_max + 1;
+  }
+  p->cycles_this_frame += booked;
+  p->last_slice_start = start;
+  p->last_slice_end = cpu_cycles;
+
+  if (status == LUA_YIELD) {
+    // stays runnable
+  } else if (status == LUA_OK) {
+    p->state = ProcState::Ended;
+  } else {
+    const char *msg = lua_tostring(L, -1);
+    if (!msg) msg = luaL_tolstring(L, -1, nullptr); // never a null pointer
+    luaL_traceback(L, L, nullptr, 0);
+    const char *tb = lua_tostring(L, -1);
+    p->error = 1;
+    report_error(p, msg, tb);
+    p->state = ProcState::Error;
+  }
+  if (p->state == ProcState::Running || status == LUA_YIELD) {
+    if (p->mem_charged + PROCESS_MEMORY_BASE > PROCESS_MEMORY_LIMIT) {
+      lua_gc(L, LUA_GCCOLLECT);
+      if (p->mem_charged + PROCESS_MEMORY_BASE > PROCESS_MEMORY_LIMIT) {
+        report_error(p, "*runtime error: out of memory", nullptr);
+        p->error = 1;
+        p->out_of_memory = 1;
+        p->state = ProcState::Error;
+        status = LUA_ERRMEM;
+      }
+    }
+  }
+  cpu_cycles = s_cycles;
+  cpu_cycles_max = s_max;
+  cpu_superyielding = s_super;
+  cproc = saved;
+  if (status_out) *status_out = status;
+  return booked;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The kernel's Lua globals.
+
+static int k_stat(lua_State *L) {
+  int64_t q = hvx_intp(L, 1, 0);
+  if (q == 0) {
+    lua_gc(L, LUA_GCCOLLECT);
+    lua_pushinteger(L, cproc ? cproc->mem_charged + PROCESS_MEMORY_BASE : 0);
+    return 1;
+  }
+  if (q == 3) {
+    lua_gc(L, LUA_GCCOLLECT);
+    lua_pushinteger(L, (lua_Integer)lua_gc(L, LUA_GCCOUNT) * 1024 + lua_gc(L, LUA_GCCOUNTB));
+    return 1;
+  }
+  return 0;
+}
+
+static int k_signal(lua_State *L) {
+  if (hvx_intp(L, 1, 0) == 38) lua_gc(L, LUA_GCCOLLECT);
+  return 0;
+}
+
+static int k_run_process_slice(lua_State *L) {
+  Process *p = find_process((int)hvx_intp(L, 1, 0));
+  double fraction = lua_isnumber(L, 2) ? lua_tonumber(L, 2) : 1.0;
+  if (!p || p == cproc || !p->L) {
+    lua_pushboolean(L, 1);
+    return 1;
+  }
+  int64_t booked = run_process_slice(p, fraction);
+  frame_cycles_left -= (int32_t)(booked > frame_cycles_left ? frame_cycles_left : booked);
+  bool suspended = p->state == ProcState::Running && p->L && lua_status(p->L) == LUA_YIELD;
+  lua_pushboolean(L, !(suspended && !p->frame_ended));
+  lua_pushinteger(L, booked);
+  return 2;
+}
+
+static int k_yielded_to_escape_slice(lua_State *L) {
+  if (lua_gettop(L) == 1 && lua_type(L, 1) == LUA_TNUMBER) {
+    int isint = 0;
+    lua_Integer v = lua_tointegerx(L, 1, &isint);
+    L->slice_escape = (isint && v != 0) ? SUPERYIELD : 0;
+    return 0;
+  }
+  lua_pushboolean(L, L->slice_escape != 0);
+  return 1;
+}
+
+static int k_load(lua_State *L) {
+  Process *p = cproc;
+  if (p) p->load_nesting++;
+  int n;
+  try {
+    n = luaB_load(L);
+  } catch (...) {
+    if (p && p->load_nesting > 0) p->load_nesting--;
+    throw;
+  }
+  if (p && p->load_nesting > 0) p->load_nesting--;
+  return n;
+}
+
+// A table, or a value whose metatable provides the three table events.
+static void checktab7(lua_State *L, int arg) {
+  if (lua_type(L, arg) == LUA_TTABLE) return;
+  if (lua_getmetatable(L, arg)) {
+    bool ok = true;
+    for (const char *e : {"__index", "__newindex", "__len"}) {
+      lua_pushstring(L, e);
+      if (lua_rawget(L, -2) == LUA_TNIL) ok = false;
+      lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+    if (ok) return;
+  }
+  luaL_checktype(L, arg, LUA_TTABLE);
+}
+
+static int k_add(lua_State *L) {
+  checktab7(L, 1);
+  lua_Integer n = luaL_len(L, 1);
+  lua_Integer pos = n + 1;
+  if (lua_gettop(L) >= 3 && !lua_isnil(L, 3)) {
+    pos = luaL_checkinteger(L, 3);
+    luaL_argcheck(L, (lua_Unsigned)pos - 1u < (lua_Unsigned)n + 1u, 3, "position out of bounds");
+  }
+  for (lua_Integer i = n; i >= pos; i--) {
+    lua_geti(L, 1, i);
+    lua_seti(L, 1, i + 1);
+  }
+  lua_pushvalue(L, 2);
+  lua_seti(L, 1, pos);
+  lua_pushvalue(L, 2);
+  return 1;
+}
+
+static void remove_at(lua_State *L, lua_Integer pos, lua_Integer n) {
+  lua_geti(L, 1, pos); // result
+  for (; pos < n; pos++) {
+    lua_geti(L, 1, pos + 1);
+    lua_seti(L, 1, pos);
+  }
+  lua_pushnil(L);
+  lua_seti(L, 1, pos);
+}
+
+static int k_del(lua_State *L) {
+  checktab7(L, 1);
+  lua_Integer n = luaL_len(L, 1);
+  for (lua_Integer i = 1; i <= n; i++) {
+    lua_geti(L, 1, i);
+    bool eq = lua_compare(L, -1, 2, LUA_OPEQ);
+    lua_pop(L, 1);
+    if (eq) {
+      remove_at(L, i, n);
+      return 1;
+    }
+  }
+  return 0;
+}
+
+static int k_deli(lua_State *L) {
+  checktab7(L, 1);
+  lua_Integer n = luaL_len(L, 1);
+  lua_Integer pos = luaL_optinteger(L, 2, n);
+  if (n < 1 || pos < 1 || pos > n) return 0;
+  remove_at(L, pos, n);
+  return 1;
+}
+
+static int k_count(lua_State *L) {
+  checktab7(L, 1);
+  lua_Integer n = luaL_len(L, 1);
+  if (lua_gettop(L) < 2) {
+    lua_pushinteger(L, n);
+    return 1;
+  }
+  lua_Integer c = 0;
+  for (lua_Integer i = 1; i <= n; i++) {
+    lua_geti(L, 1, i);
+    if (lua_compare(L, -1, 2, LUA_OPEQ)) c++;
+    lua_pop(L, 1);
+  }
+  lua_pushinteger(L, c);
+  return 1;
+}
+
+void api_add_c_functions(lua_State *L) {
+  static const luaL_Reg funcs[] = {
+      {"stat", k_stat},
+      {"_signal", k_signal},
+      {"_run_process_slice", k_run_process_slice},
+      {"_yielded_to_escape_slice", k_yielded_to_escape_slice},
+      {"load", k_load},
+      {"add", k_add},
+      {"del", k_del},
+      {"deli", k_deli},
+      {"count", k_count},
+      {nullptr, nullptr},
+  };
+  lua_pushglobaltable(L);
+  luaL_setfuncs(L, funcs, 0);
+  lua_pop(L, 1);
+}

@@ -1,0 +1,50 @@
+// Stacks, calls, errors, protected runs and coroutines.
+#pragma once
+
+#include "lua/object.h"
+#include "lua/state.h"
+
+// Makes sure the stack has room for n more slots, growing it (and running the collector's
+// step first when asked). Pointers into the stack are invalid after growth.
+#define luaD_checkstackaux(L, n, pre, pos) \
+  if (l_unlikely(L->stack_last - L->top <= (n))) { pre; luaD_growstack(L, n, 1); pos; } \
+  else { }
+
+#define luaD_checkstack(L, n) luaD_checkstackaux(L, n, (void)0, (void)0)
+
+#define checkstackGCp(L, n, p) \
+  luaD_checkstackaux(L, n, ptrdiff_t t__ = savestack(L, p); luaC_checkGC(L), p = restorestack(L, t__))
+
+#define checkstackGC(L, fsize) luaD_checkstackaux(L, (fsize), luaC_checkGC(L), (void)0)
+
+#define stacksize(th) cast_int((th)->stack_last - (th)->stack)
+
+// Type of protected functions, to be run by luaD_rawrunprotected.
+typedef void (*Pfunc)(lua_State *L, void *ud);
+
+// The engine's non-local jump: a C++ exception carrying the status.
+struct LuaThrow {
+  int status;
+};
+
+void luaD_seterrorobj(lua_State *L, int errcode, StkId oldtop);
+int luaD_protectedparser(lua_State *L, struct Zio *z, const char *name, const char *mode);
+void luaD_hook(lua_State *L, int event, int line, int fTransfer, int nTransfer);
+void luaD_hookcall(lua_State *L, CallInfo *ci);
+int luaD_pretailcall(lua_State *L, CallInfo *ci, StkId func, int narg1);
+// Prepares a call: for a native function calls it and returns NULL; for a Lua function
+// returns its new CallInfo (the caller runs luaV_execute).
+CallInfo *luaD_precall(lua_State *L, StkId func, int nresults);
+void luaD_call(lua_State *L, StkId func, int nResults);
+void luaD_callnoyield(lua_State *L, StkId func, int nResults);
+void luaD_tryfuncTM(lua_State *L, StkId func);
+int luaD_closeprotected(lua_State *L, ptrdiff_t level, int status);
+int luaD_pcall(lua_State *L, Pfunc func, void *u, ptrdiff_t oldtop, ptrdiff_t ef);
+void luaD_poscall(lua_State *L, CallInfo *ci, int nres);
+int luaD_reallocstack(lua_State *L, int newsize, int raiseerror);
+int luaD_growstack(lua_State *L, int n, int raiseerror);
+void luaD_shrinkstack(lua_State *L);
+void luaD_inctop(lua_State *L);
+
+[[noreturn]] void luaD_throw(lua_State *L, int errcode);
+int luaD_rawrunprotected(lua_State *L, Pfunc f, void *ud);

@@ -1,0 +1,38 @@
+// Tables: array part and hash part.
+#pragma once
+
+#include "lua/object.h"
+#include "lua/tm.h"
+
+#define gnode(t, i) (&(t)->node[i])
+#define gval(n) (&(n)->i_val)
+#define gnext(n) ((n)->u.next)
+
+// Clear the metamethod-absence cache: a key may have gained a value.
+#define invalidateTMcache(t) ((t)->flags &= ~maskflags)
+#define maskflags (~(~0u << (TM_EQ + 1)))
+
+// True when 't' uses the shared dummy node.
+#define isdummy(t) ((t)->lastfree == NULL)
+
+#define allocsizenode(t) (isdummy(t) ? 0 : sizenode(t))
+
+// Returns the node whose value is 'v'.
+#define nodefromval(v) cast(Node *, (v))
+
+const TValue *luaH_getint(Table *t, lua_Integer key);
+void luaH_setint(lua_State *L, Table *t, lua_Integer key, TValue *value);
+const TValue *luaH_getshortstr(Table *t, TString *key);
+const TValue *luaH_getstr(Table *t, TString *key);
+const TValue *luaH_get(Table *t, const TValue *key);
+TValue *luaH_newkey(lua_State *L, Table *t, const TValue *key);
+// Finds or creates the key, then stores value (no barrier: the caller applies it).
+void luaH_set(lua_State *L, Table *t, const TValue *key, TValue *value);
+Table *luaH_new(lua_State *L);
+void luaH_resize(lua_State *L, Table *t, unsigned int nasize, unsigned int nhsize);
+void luaH_resizearray(lua_State *L, Table *t, unsigned int nasize);
+void luaH_free(lua_State *L, Table *t);
+// key points at a stack slot; the next key and value are written there and in the slot after.
+int luaH_next(lua_State *L, Table *t, TValue *key);
+lua_Unsigned luaH_getn(Table *t);
+unsigned int luaH_realasize(const Table *t);

@@ -1,0 +1,31 @@
+# Runs one dialect test script under the runner. The script passes when the runner exits as
+# expected and its last line of output is "ok" (or, with "-- expect-exit: N", when the exit status
+# is N and standard error matches "-- expect-stderr: REGEX" when given).
+file(STRINGS ${SCRIPT} header LIMIT_COUNT 5)
+set(args "")
+set(expect_exit 0)
+set(expect_stderr "")
+set(expect_ok TRUE)
+foreach(line ${header})
+  if(line MATCHES "^-- args: (.*)$")
+    separate_arguments(args UNIX_COMMAND "${CMAKE_MATCH_1}")
+  elseif(line MATCHES "^-- expect-exit: ([0-9]+)")
+    set(expect_exit ${CMAKE_MATCH_1})
+    set(expect_ok FALSE)
+  elseif(line MATCHES "^-- expect-stderr: (.*)$")
+    set(expect_stderr "${CMAKE_MATCH_1}")
+  endif()
+endforeach()
+get_filename_component(dir ${SCRIPT} DIRECTORY)
+execute_process(COMMAND ${RUNNER} ${args} ${SCRIPT}
+  WORKING_DIRECTORY ${dir}
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc STREQUAL "${expect_exit}")
+  message(FATAL_ERROR "exit status ${rc}, expected ${expect_exit}\nstdout:\n${out}\nstderr:\n${err}")
+endif()
+if(expect_ok AND NOT out MATCHES "(^|\n)ok\n?$")
+  message(FATAL_ERROR "script did not end with ok\nstdout:\n${out}\nstderr:\n${err}")
+endif()
+if(expect_stderr AND NOT err MATCHES "${expect_stderr}")
+  message(FATAL_ERROR "stderr does not match '${expect_stderr}'\nstderr:\n${err}")
+endif()
