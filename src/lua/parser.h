@@ -51,3 +51,7 @@ typedef ParserData Dyndata;
 
 LClosure *luaY_parser(lua_State *L, Zio *z, Mbuffer *buff, ParserData *dyd, const char *name,
                       int firstchar);
+
+struct FuncState;
+// Registers held by the active locals of a function (compile-time constants hold none).
+int luaY_nvarstack(struct FuncState *fs);

@@ -1,0 +1,7 @@
+-- Float arithmetic in tight loops.
+local x, y = 0.0, 1.0
+for i = 1, 60000000 do
+  x = x + y * 0.5
+  y = y * 0.999999 + 0.000001
+end
+print(string.format("%.6f %.6f", x, y))

@@ -1,0 +1,9 @@
+-- String building: concatenation, table.concat, sub and byte.
+local parts = {}
+for i = 1, 100000 do parts[#parts + 1] = "item" .. i end
+local s = table.concat(parts, ",")
+local n = 0
+for r = 1, 10 do for i = 1, #s, 7 do n = n + s:byte(i) end end
+local acc = ""
+for i = 1, 80000 do acc = acc .. string.sub(s, i, i) end
+print(#s, n, #acc, acc:sub(1, 20))

@@ -1,0 +1,1330 @@
+// The string library: byte strings, patterns, formatting and binary packing.
+#include <cfloat>
+#include <climits>
+#include <clocale>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "lua/auxlib.h"
+#include "lua/libs.h"
+#include "lua/lua.h"
+
+namespace {
+
+// Largest size any string operation of this library may produce.
+constexpr size_t kMaxSize = 2147483647;
+
+// Character classes of the default locale, spelled out so they never depend on it.
+inline bool c_isdigit(int c) { return c >= '0' && c <= '9'; }
+inline bool c_islower(int c) { return c >= 'a' && c <= 'z'; }
+inline bool c_isupper(int c) { return c >= 'A' && c <= 'Z'; }
+inline bool c_isalpha(int c) { return c_islower(c) || c_isupper(c); }
+inline bool c_isalnum(int c) { return c_isalpha(c) || c_isdigit(c); }
+inline bool c_iscntrl(int c) { return c < 32 || c == 127; }
+inline bool c_isgraph(int c) { return c > 32 && c < 127; }
+inline bool c_ispunct(int c) { return c_isgraph(c) && !c_isalnum(c); }
+inline bool c_isspace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+inline bool c_isxdigit(int c) {
+  return c_isdigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+inline int c_tolower(int c) { return c_isupper(c) ? c + ('a' - 'A') : c; }
+inline int c_toupper(int c) { return c_islower(c) ? c - ('a' - 'A') : c; }
+
+inline unsigned char uchar(char c) { return static_cast<unsigned char>(c); }
+
+// A relative initial position: negative counts from the end, and anything before the start
+// clamps to 1.
+size_t posrelatI(lua_Integer pos, size_t len) {
+  if (pos > 0) return static_cast<size_t>(pos);
+  if (pos == 0) return 1;
+  if (pos < -static_cast<lua_Integer>(len)) return 1;
+  return len + static_cast<size_t>(pos) + 1;
+}
+
+// A relative end position taken from argument arg, clamped to [0, len].
+size_t getendpos(lua_State *L, int arg, lua_Integer def, size_t len) {
+  lua_Integer pos = luaL_optinteger(L, arg, def);
+  if (pos > static_cast<lua_Integer>(len)) return len;
+  if (pos >= 0) return static_cast<size_t>(pos);
+  if (pos < -static_cast<lua_Integer>(len)) return 0;
+  return len + static_cast<size_t>(pos) + 1;
+}
+
+int str_len(lua_State *L) {
+  size_t l;
+  luaL_checklstring(L, 1, &l);
+  lua_pushinteger(L, static_cast<lua_Integer>(l));
+  return 1;
+}
+
+int str_sub(lua_State *L) {
+  size_t l;
+  const char *s = luaL_checklstring(L, 1, &l);
+  size_t start = posrelatI(luaL_optinteger(L, 2, 1), l);
+  size_t end = getendpos(L, 3, -1, l);
+  if (start <= end)
+    lua_pushlstring(L, s + start - 1, end - start + 1);
+  else
+    lua_pushliteral(L, "");
+  return 1;
+}
+
+int str_reverse(lua_State *L) {
+  size_t l;
+  luaL_Buffer b;
+  const char *s = luaL_checklstring(L, 1, &l);
+  char *p = luaL_buffinitsize(L, &b, l);
+  for (size_t i = 0; i < l; i++) p[i] = s[l - i - 1];
+  luaL_pushresultsize(&b, l);
+  return 1;
+}
+
+int str_lower(lua_State *L) {
+  size_t l;
+  luaL_Buffer b;
+  const char *s = luaL_checklstring(L, 1, &l);
+  char *p = luaL_buffinitsize(L, &b, l);
+  for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(c_tolower(uchar(s[i])));
+  luaL_pushresultsize(&b, l);
+  return 1;
+}
+
+int str_upper(lua_State *L) {
+  size_t l;
+  luaL_Buffer b;
+  const char *s = luaL_checklstring(L, 1, &l);
+  char *p = luaL_buffinitsize(L, &b, l);
+  for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(c_toupper(uchar(s[i])));
+  luaL_pushresultsize(&b, l);
+  return 1;
+}
+
+int str_rep(lua_State *L) {
+  size_t l, lsep;
+  const char *s = luaL_checklstring(L, 1, &l);
+  lua_Integer n = luaL_checkinteger(L, 2);
+  const char *sep = luaL_optlstring(L, 3, "", &lsep);
+  // n must be known positive before it divides the limit.
+  if (n <= 0) {
+    lua_pushliteral(L, "");
+    return 1;
+  }
+  if (l + lsep < l || l + lsep > kMaxSize / static_cast<size_t>(n))
+    return luaL_error(L, "resulting string too large");
+  size_t total = static_cast<size_t>(n) * l + static_cast<size_t>(n - 1) * lsep;
+  if (total == 0) {  // nothing to copy, however many copies
+    lua_pushliteral(L, "");
+    return 1;
+  }
+  luaL_Buffer b;
+  char *p = luaL_buffinitsize(L, &b, total);
+  while (n-- > 1) {
+    memcpy(p, s, l);
+    p += l;
+    if (lsep > 0) {
+      memcpy(p, sep, lsep);
+      p += lsep;
+    }
+  }
+  memcpy(p, s, l);
+  luaL_pushresultsize(&b, total);
+  return 1;
+}
+
+int str_byte(lua_State *L) {
+  size_t l;
+  const char *s = luaL_checklstring(L, 1, &l);
+  lua_Integer pi = luaL_optinteger(L, 2, 1);
+  size_t posi = posrelatI(pi, l);
+  size_t pose = getendpos(L, 3, pi, l);
+  if (posi > pose) return 0;
+  if (pose - posi >= static_cast<size_t>(INT_MAX)) return luaL_error(L, "string slice too long");
+  int n = static_cast<int>(pose - posi) + 1;
+  luaL_checkstack(L, n, "string slice too long");
+  for (int i = 0; i < n; i++) lua_pushinteger(L, uchar(s[posi + i - 1]));
+  return n;
+}
+
+int str_char(lua_State *L) {
+  int n = lua_gettop(L);
+  luaL_Buffer b;
+  char *p = luaL_buffinitsize(L, &b, static_cast<size_t>(n));
+  for (int i = 1; i <= n; i++) {
+    lua_Unsigned c = static_cast<lua_Unsigned>(luaL_checkinteger(L, i));
+    luaL_argcheck(L, c <= 255u, i, "value out of range");
+    p[i - 1] = static_cast<char>(static_cast<unsigned char>(c));
+  }
+  luaL_pushresultsize(&b, static_cast<size_t>(n));
+  return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Arithmetic on strings through the string metatable.
+
+// Pushes the argument as a number when it is one or a string that converts entirely.
+bool tonum(lua_State *L, int arg) {
+  if (lua_type(L, arg) == LUA_TNUMBER) {
+    lua_pushvalue(L, arg);
+    return true;
+  }
+  size_t len;
+  const char *s = lua_tolstring(L, arg, &len);
+  return s != nullptr && lua_stringtonumber(L, s) == len + 1;
+}
+
+void trymt(lua_State *L, const char *mtname) {
+  lua_settop(L, 2);
+  if (lua_type(L, 2) == LUA_TSTRING || !luaL_getmetafield(L, 2, mtname)) {
+    luaL_error(L, "attempt to %s a '%s' with a '%s'", mtname + 2, luaL_typename(L, -2),
+               luaL_typename(L, -1));
+    return;
+  }
+  lua_insert(L, -3);
+  lua_call(L, 2, 1);
+}
+
+int arith(lua_State *L, int op, const char *mtname) {
+  if (tonum(L, 1) && tonum(L, 2))
+    lua_arith(L, op);
+  else
+    trymt(L, mtname);
+  return 1;
+}
+
+int arith_add(lua_State *L) { return arith(L, LUA_OPADD, "__add"); }
+int arith_sub(lua_State *L) { return arith(L, LUA_OPSUB, "__sub"); }
+int arith_mul(lua_State *L) { return arith(L, LUA_OPMUL, "__mul"); }
+int arith_mod(lua_State *L) { return arith(L, LUA_OPMOD, "__mod"); }
+int arith_pow(lua_State *L) { return arith(L, LUA_OPPOW, "__pow"); }
+int arith_div(lua_State *L) { return arith(L, LUA_OPDIV, "__div"); }
+int arith_idiv(lua_State *L) { return arith(L, LUA_OPIDIV, "__idiv"); }
+int arith_unm(lua_State *L) { return arith(L, LUA_OPUNM, "__unm"); }
+
+// ---------------------------------------------------------------------------------------------
+// Pattern matching.
+
+constexpr int kMaxCaptures = 32;
+constexpr int kMaxMatchDepth = 200;
+constexpr int CAP_UNFINISHED = -1;
+constexpr int CAP_POSITION = -2;
+constexpr char L_ESC = '%';
+const char kSpecials[] = "^$*+?.([%-";
+
+struct MatchState {
+  const char *src_init;  // start of the subject
+  const char *src_end;   // end ('\0') of the subject
+  const char *p_end;     // end ('\0') of the pattern
+  lua_State *L;
+  int matchdepth;  // nesting left before "pattern too complex"
+  unsigned char level;  // number of captures, finished or not
+  struct {
+    const char *init;
+    ptrdiff_t len;
+  } capture[kMaxCaptures];
+};
+
+const char *match(MatchState *ms, const char *s, const char *p);
+
+int check_capture(MatchState *ms, int l) {
+  l -= '1';
+  if (l < 0 || l >= ms->level || ms->capture[l].len == CAP_UNFINISHED)
+    return luaL_error(ms->L, "invalid capture index %%%d", l + 1);
+  return l;
+}
+
+int capture_to_close(MatchState *ms) {
+  int level = ms->level;
+  for (level--; level >= 0; level--)
+    if (ms->capture[level].len == CAP_UNFINISHED) return level;
+  return luaL_error(ms->L, "invalid pattern capture");
+}
+
+// The end of the single-character class starting at p.
+const char *classEnd(MatchState *ms, const char *p) {
+  switch (*p++) {
+    case L_ESC:
+      if (p == ms->p_end) luaL_error(ms->L, "malformed pattern (ends with '%%')");
+      return p + 1;
+    case '[':
+      if (*p == '^') p++;
+      do {  // look for a ']'
+        if (p == ms->p_end) luaL_error(ms->L, "malformed pattern (missing ']')");
+        if (*(p++) == L_ESC && p < ms->p_end) p++;  // skip escapes such as '%]'
+      } while (*p != ']');
+      return p + 1;
+    default:
+      return p;
+  }
+}
+
+bool match_class(int c, int cl) {
+  bool res;
+  switch (c_tolower(cl)) {
+    case 'a': res = c_isalpha(c); break;
+    case 'c': res = c_iscntrl(c); break;
+    case 'd': res = c_isdigit(c); break;
+    case 'g': res = c_isgraph(c); break;
+    case 'l': res = c_islower(c); break;
+    case 'p': res = c_ispunct(c); break;
+    case 's': res = c_isspace(c); break;
+    case 'u': res = c_isupper(c); break;
+    case 'w': res = c_isalnum(c); break;
+    case 'x': res = c_isxdigit(c); break;
+    case 'z': res = (c == 0); break;
+    default: return cl == c;
+  }
+  if (c_isupper(cl)) res = !res;  // upper-case letters name the complements
+  return res;
+}
+
+// p points at '[' and ec at its closing ']'.
+bool matchbracketclass(int c, const char *p, const char *ec) {
+  bool sig = true;
+  if (*(p + 1) == '^') {
+    sig = false;
+    p++;
+  }
+  while (++p < ec) {
+    if (*p == L_ESC) {
+      p++;
+      if (match_class(c, uchar(*p))) return sig;
+    } else if (*(p + 1) == '-' && (p + 2 < ec)) {
+      p += 2;
+      if (uchar(*(p - 2)) <= c && c <= uchar(*p)) return sig;
+    } else if (uchar(*p) == c) {
+      return sig;
+    }
+  }
+  return !sig;
+}
+
+bool singlematch(MatchState *ms, const char *s, const char *p, const char *ep) {
+  if (s >= ms->src_end) return false;
+  int c = uchar(*s);
+  switch (*p) {
+    case '.': return true;
+    case L_ESC: return match_class(c, uchar(*(p + 1)));
+    case '[': return matchbracketclass(c, p, ep - 1);
+    default: return uchar(*p) == c;
+  }
+}
+
+const char *matchbalance(MatchState *ms, const char *s, const char *p) {
+  if (p >= ms->p_end - 1) luaL_error(ms->L, "malformed pattern (missing arguments to '%%b')");
+  if (*s != *p) return nullptr;
+  int b = *p;
+  int e = *(p + 1);
+  int cont = 1;
+  while (++s < ms->src_end) {
+    if (*s == e) {
+      if (--cont == 0) return s + 1;
+    } else if (*s == b) {
+      cont++;
+    }
+  }
+  return nullptr;
+}
+
+const char *max_expand(MatchState *ms, const char *s, const char *p, const char *ep) {
+  ptrdiff_t i = 0;
+  while (singlematch(ms, s + i, p, ep)) i++;
+  // try with the longest run first, then give back one at a time
+  while (i >= 0) {
+    const char *res = match(ms, s + i, ep + 1);
+    if (res) return res;
+    i--;
+  }
+  return nullptr;
+}
+
+const char *min_expand(MatchState *ms, const char *s, const char *p, const char *ep) {
+  for (;;) {
+    const char *res = match(ms, s, ep + 1);
+    if (res != nullptr) return res;
+    if (singlematch(ms, s, p, ep))
+      s++;
+    else
+      return nullptr;
+  }
+}
+
+const char *start_capture(MatchState *ms, const char *s, const char *p, int what) {
+  int level = ms->level;
+  if (level >= kMaxCaptures) luaL_error(ms->L, "too many captures");
+  ms->capture[level].init = s;
+  ms->capture[level].len = what;
+  ms->level = static_cast<unsigned char>(level + 1);
+  const char *res = match(ms, s, p);
+  if (res == nullptr) ms->level--;  // undo the capture
+  return res;
+}
+
+const char *end_capture(MatchState *ms, const char *s, const char *p) {
+  int l = capture_to_close(ms);
+  ms->capture[l].len = s - ms->capture[l].init;
+  const char *res = match(ms, s, p);
+  if (res == nullptr) ms->capture[l].len = CAP_UNFINISHED;
+  return res;
+}
+
+const char *match_capture(MatchState *ms, const char *s, int l) {
+  l = check_capture(ms, l);
+  size_t len = static_cast<size_t>(ms->capture[l].len);
+  if (static_cast<size_t>(ms->src_end - s) >= len && memcmp(ms->capture[l].init, s, len) == 0)
+    return s + len;
+  return nullptr;
+}
+
+const char *match(MatchState *ms, const char *s, const char *p) {
+  if (ms->matchdepth-- == 0) luaL_error(ms->L, "pattern too complex");
+  for (;;) {
+    if (p == ms->p_end) break;  // end of pattern: s is the end of the match
+    switch (*p) {
+      case '(':
+        if (*(p + 1) == ')')
+          s = start_capture(ms, s, p + 2, CAP_POSITION);
+        else
+          s = start_capture(ms, s, p + 1, CAP_UNFINISHED);
+        goto done;
+      case ')':
+        s = end_capture(ms, s, p + 1);
+        goto done;
+      case '$':
+        if (p + 1 != ms->p_end) goto dflt;  // a '$' inside the pattern is literal
+        s = (s == ms->src_end) ? s : nullptr;
+        goto done;
+      case L_ESC:
+        switch (*(p + 1)) {
+          case 'b':
+            s = matchbalance(ms, s, p + 2);
+            if (s != nullptr) {
+              p += 4;
+              continue;
+            }
+            goto done;
+          case 'f': {
+            p += 2;
+            if (*p != '[') luaL_error(ms->L, "missing '[' after '%%f' in pattern");
+            const char *ep = classEnd(ms, p);
+            int previous = (s == ms->src_init) ? '\0' : uchar(*(s - 1));
+            int current = (s < ms->src_end) ? uchar(*s) : '\0';
+            if (!matchbracketclass(previous, p, ep - 1) && matchbracketclass(current, p, ep - 1)) {
+              p = ep;
+              continue;
+            }
+            s = nullptr;
+            goto done;
+          }
+          case '0': case '1': case '2': case '3': case '4':
+          case '5': case '6': case '7': case '8': case '9':
+            s = match_capture(ms, s, uchar(*(p + 1)));
+            if (s != nullptr) {
+              p += 2;
+              continue;
+            }
+            goto done;
+          default:
+            goto dflt;
+        }
+      default:
+      dflt: {
+        const char *ep = classEnd(ms, p);
+        if (!singlematch(ms, s, p, ep)) {
+          if (*ep == '*' || *ep == '?' || *ep == '-') {
+            // the item may match nothing: go on with the rest, no nesting
+            p = ep + 1;
+            continue;
+          }
+          s = nullptr;
+        } else {
+          switch (*ep) {
+            case '?': {
+              const char *res = match(ms, s + 1, ep + 1);
+              if (res != nullptr) {
+                s = res;
+              } else {
+                p = ep + 1;
+                continue;
+              }
+              break;
+            }
+            case '+':
+              s = max_expand(ms, s + 1, p, ep);
+              break;
+            case '*':
+              s = max_expand(ms, s, p, ep);
+              break;
+            case '-':
+              s = min_expand(ms, s, p, ep);
+              break;
+            default:
+              s++;
+              p = ep;
+              continue;
+          }
+        }
+        goto done;
+      }
+    }
+  }
+done:
+  ms->matchdepth++;
+  return s;
+}
+
+// Finds the block s2 of length l2 inside s1 of length l1.
+const char *lmemfind(const char *s1, size_t l1, const char *s2, size_t l2) {
+  if (l2 == 0) return s1;
+  if (l2 > l1) return nullptr;
+  l2--;  // the first byte is found with memchr
+  l1 = l1 - l2;
+  const char *init;
+  while (l1 > 0 && (init = static_cast<const char *>(memchr(s1, *s2, l1))) != nullptr) {
+    init++;
+    if (memcmp(init, s2 + 1, l2) == 0) return init - 1;
+    l1 -= static_cast<size_t>(init - s1);
+    s1 = init;
+  }
+  return nullptr;
+}
+
+// Pushes capture i (or the whole match when there are no captures) and returns its length, or
+// CAP_POSITION for a position capture.
+size_t get_onecapture(MatchState *ms, int i, const char *s, const char *e, const char **cap) {
+  if (i >= ms->level) {
+    if (i != 0) luaL_error(ms->L, "invalid capture index %%%d", i + 1);
+    *cap = s;
+    return static_cast<size_t>(e - s);
+  }
+  ptrdiff_t capl = ms->capture[i].len;
+  *cap = ms->capture[i].init;
+  if (capl == CAP_UNFINISHED) luaL_error(ms->L, "unfinished capture");
+  if (capl == CAP_POSITION)
+    lua_pushinteger(ms->L, (ms->capture[i].init - ms->src_init) + 1);
+  return static_cast<size_t>(capl);
+}
+
+void push_onecapture(MatchState *ms, int i, const char *s, const char *e) {
+  const char *cap;
+  ptrdiff_t l = static_cast<ptrdiff_t>(get_onecapture(ms, i, s, e, &cap));
+  if (l != CAP_POSITION) lua_pushlstring(ms->L, cap, static_cast<size_t>(l));
+}
+
+int push_captures(MatchState *ms, const char *s, const char *e) {
+  int nlevels = (ms->level == 0 && s) ? 1 : ms->level;
+  luaL_checkstack(ms->L, nlevels, "too many captures");
+  for (int i = 0; i < nlevels; i++) push_onecapture(ms, i, s, e);
+  return nlevels;
+}
+
+// A pattern without special characters is searched for as plain text.
+bool nospecials(const char *p, size_t l) {
+  size_t upto = 0;
+  do {
+    if (strpbrk(p + upto, kSpecials)) return false;
+    upto += strlen(p + upto) + 1;  // look past an embedded zero
+  } while (upto <= l);
+  return true;
+}
+
+void prepstate(MatchState *ms, lua_State *L, const char *s, size_t ls, const char *p, size_t lp) {
+  ms->L = L;
+  ms->matchdepth = kMaxMatchDepth;
+  ms->src_init = s;
+  ms->src_end = s + ls;
+  ms->p_end = p + lp;
+}
+
+void reprepstate(MatchState *ms) {
+  ms->level = 0;
+  ms->matchdepth = kMaxMatchDepth;
+}
+
+int str_find_aux(lua_State *L, bool find) {
+  size_t ls, lp;
+  const char *s = luaL_checklstring(L, 1, &ls);
+  const char *p = luaL_checklstring(L, 2, &lp);
+  size_t init = posrelatI(luaL_optinteger(L, 3, 1), ls) - 1;
+  if (init > ls) {  // starts after the end: nothing can match
+    luaL_pushfail(L);
+    return 1;
+  }
+  if (find && (lua_toboolean(L, 4) || nospecials(p, lp))) {
+    const char *s2 = lmemfind(s + init, ls - init, p, lp);
+    if (s2) {
+      lua_pushinteger(L, (s2 - s) + 1);
+      lua_pushinteger(L, static_cast<lua_Integer>((s2 - s) + lp));
+      return 2;
+    }
+  } else {
+    MatchState ms;
+    const char *s1 = s + init;
+    bool anchor = (*p == '^');
+    if (anchor) {
+      p++;
+      lp--;
+    }
+    prepstate(&ms, L, s, ls, p, lp);
+    do {
+      reprepstate(&ms);
+      const char *res = match(&ms, s1, p);
+      if (res != nullptr) {
+        if (find) {
+          lua_pushinteger(L, (s1 - s) + 1);
+          lua_pushinteger(L, res - s);
+          return push_captures(&ms, nullptr, nullptr) + 2;
+        }
+        return push_captures(&ms, s1, res);
+      }
+    } while (s1++ < ms.src_end && !anchor);
+  }
+  luaL_pushfail(L);
+  return 1;
+}
+
+int str_find(lua_State *L) { return str_find_aux(L, true); }
+int str_match(lua_State *L) { return str_find_aux(L, false); }
+
+struct GMatchState {
+  const char *src;        // where the next search starts
+  const char *p;          // pattern
+  const char *lastmatch;  // end of the last match
+  MatchState ms;
+};
+
+int gmatch_aux(lua_State *L) {
+  GMatchState *gm = static_cast<GMatchState *>(lua_touserdata(L, lua_upvalueindex(3)));
+  gm->ms.L = L;  // the iterator may run on another thread than the one that made it
+  for (const char *src = gm->src; src <= gm->ms.src_end; src++) {
+    reprepstate(&gm->ms);
+    const char *e = match(&gm->ms, src, gm->p);
+    if (e != nullptr && e != gm->lastmatch) {
+      gm->src = gm->lastmatch = e;
+      return push_captures(&gm->ms, src, e);
+    }
+  }
+  return 0;
+}
+
+int str_gmatch(lua_State *L) {
+  size_t ls, lp;
+  const char *s = luaL_checklstring(L, 1, &ls);
+  const char *p = luaL_checklstring(L, 2, &lp);
+  size_t init = posrelatI(luaL_optinteger(L, 3, 1), ls) - 1;
+  lua_settop(L, 2);  // the subject and pattern become upvalues and stay alive
+  GMatchState *gm = static_cast<GMatchState *>(lua_newuserdatauv(L, sizeof(GMatchState), 0));
+  if (init > ls) init = ls + 1;  // start past the end: no match at all
+  prepstate(&gm->ms, L, s, ls, p, lp);
+  gm->src = s + init;
+  gm->p = p;
+  gm->lastmatch = nullptr;
+  lua_pushcclosure(L, gmatch_aux, 3);
+  return 1;
+}
+
+void add_s(MatchState *ms, luaL_Buffer *b, const char *s, const char *e) {
+  size_t l;
+  lua_State *L = ms->L;
+  const char *news = lua_tolstring(L, 3, &l);
+  const char *p;
+  while ((p = static_cast<const char *>(memchr(news, L_ESC, l))) != nullptr) {
+    luaL_addlstring(b, news, static_cast<size_t>(p - news));
+    p++;  // the character after '%'
+    if (p < news + l && *p == L_ESC) {
+      luaL_addchar(b, *p);
+    } else if (p < news + l && *p == '0') {
+      luaL_addlstring(b, s, static_cast<size_t>(e - s));
+    } else if (p < news + l && c_isdigit(uchar(*p))) {
+      push_onecapture(ms, *p - '1', s, e);
+      luaL_tolstring(L, -1, nullptr);  // a position capture becomes its digits
+      lua_remove(L, -2);
+      luaL_addvalue(b);
+    } else {
+      luaL_error(L, "invalid use of '%c' in replacement string", L_ESC);
+    }
+    l -= static_cast<size_t>(p + 1 - news);
+    news = p + 1;
+  }
+  luaL_addlstring(b, news, l);
+}
+
+// Adds the replacement for the match s..e; returns whether the text changed.
+bool add_value(MatchState *ms, luaL_Buffer *b, const char *s, const char *e, int tr) {
+  lua_State *L = ms->L;
+  switch (tr) {
+    case LUA_TFUNCTION: {
+      lua_pushvalue(L, 3);
+      int n = push_captures(ms, s, e);
+      lua_call(L, n, 1);  // no continuation: the replacement cannot yield
+      break;
+    }
+    case LUA_TTABLE:
+      push_onecapture(ms, 0, s, e);
+      lua_gettable(L, 3);
+      break;
+    default:
+      add_s(ms, b, s, e);
+      return true;
+  }
+  if (!lua_toboolean(L, -1)) {  // nil or false: keep the original text
+    lua_pop(L, 1);
+    luaL_addlstring(b, s, static_cast<size_t>(e - s));
+    return false;
+  }
+  if (!lua_isstring(L, -1))
+    return luaL_error(L, "invalid replacement value (a %s)", luaL_typename(L, -1));
+  luaL_addvalue(b);
+  return true;
+}
+
+int str_gsub(lua_State *L) {
+  size_t srcl, lp;
+  const char *src = luaL_checklstring(L, 1, &srcl);
+  const char *p = luaL_checklstring(L, 2, &lp);
+  const char *lastmatch = nullptr;
+  int tr = lua_type(L, 3);
+  lua_Integer max_s = luaL_optinteger(L, 4, static_cast<lua_Integer>(srcl) + 1);
+  bool anchor = (*p == '^');
+  lua_Integer n = 0;
+  bool changed = false;
+  MatchState ms;
+  luaL_Buffer b;
+  luaL_argexpected(L, tr == LUA_TNUMBER || tr == LUA_TSTRING || tr == LUA_TFUNCTION ||
+                          tr == LUA_TTABLE,
+                   3, "string/function/table");
+  luaL_buffinit(L, &b);
+  if (anchor) {
+    p++;
+    lp--;
+  }
+  prepstate(&ms, L, src, srcl, p, lp);
+  while (n < max_s) {
+    reprepstate(&ms);
+    const char *e = match(&ms, src, p);
+    if (e != nullptr && e != lastmatch) {
+      n++;
+      changed = add_value(&ms, &b, src, e, tr) || changed;
+      src = lastmatch = e;
+    } else if (src < ms.src_end) {
+      luaL_addchar(&b, *src++);
+    } else {
+      break;
+    }
+    if (anchor) break;
+  }
+  if (!changed) {
+    lua_pushvalue(L, 1);
+  } else {
+    luaL_addlstring(&b, src, static_cast<size_t>(ms.src_end - src));
+    luaL_pushresult(&b);
+  }
+  lua_pushinteger(L, n);
+  return 2;
+}
+
+// ---------------------------------------------------------------------------------------------
+// string.format
+
+constexpr const char kFmtFlags[] = "-+ #0";
+constexpr int kMaxFlags = 5;
+constexpr size_t kMaxItem = 120;
+constexpr size_t kMaxItemF = 418;  // room for '%99.99f' of the largest double
+constexpr size_t kMaxFormat = 32;
+
+void addquoted(luaL_Buffer *b, const char *s, size_t len) {
+  luaL_addchar(b, '"');
+  while (len--) {
+    unsigned char c = uchar(*s);
+    if (c == '"' || c == '\\' || c == '\n') {
+      luaL_addchar(b, '\\');
+      luaL_addchar(b, static_cast<char>(c));
+    } else if (c_iscntrl(c)) {
+      char buff[10];
+      // a following digit would otherwise be read as part of the escape
+      if (!c_isdigit(uchar(*(s + 1))))
+        snprintf(buff, sizeof(buff), "\\%d", static_cast<int>(c));
+      else
+        snprintf(buff, sizeof(buff), "\\%03d", static_cast<int>(c));
+      luaL_addstring(b, buff);
+    } else {
+      luaL_addchar(b, static_cast<char>(c));
+    }
+    s++;
+  }
+  luaL_addchar(b, '"');
+}
+
+int quotefloat(char *buff, lua_Number n) {
+  if (n == HUGE_VAL) return snprintf(buff, kMaxItem, "1e9999");
+  if (n == -HUGE_VAL) return snprintf(buff, kMaxItem, "-1e9999");
+  if (n != n) return snprintf(buff, kMaxItem, "(0/0)");
+  int nb = snprintf(buff, kMaxItem, "%a", n);
+  // keep the literal readable whatever the locale's decimal point
+  if (memchr(buff, '.', static_cast<size_t>(nb)) == nullptr) {
+    char point = localeconv()->decimal_point[0];
+    char *ppoint = static_cast<char *>(memchr(buff, point, static_cast<size_t>(nb)));
+    if (ppoint) *ppoint = '.';
+  }
+  return nb;
+}
+
+void addliteral(lua_State *L, luaL_Buffer *b, int arg) {
+  switch (lua_type(L, arg)) {
+    case LUA_TSTRING: {
+      size_t len;
+      const char *s = lua_tolstring(L, arg, &len);
+      addquoted(b, s, len);
+      break;
+    }
+    case LUA_TNUMBER: {
+      char *buff = luaL_prepbuffsize(b, kMaxItem);
+      int nb;
+      if (!lua_isinteger(L, arg)) {
+        nb = quotefloat(buff, lua_tonumber(L, arg));
+      } else {
+        lua_Integer n = lua_tointeger(L, arg);
+        // the minimum integer has no decimal literal of its own
+        if (n == LUA_MININTEGER)
+          nb = snprintf(buff, kMaxItem, "0x%llx", static_cast<unsigned long long>(n));
+        else
+          nb = snprintf(buff, kMaxItem, "%lld", static_cast<long long>(n));
+      }
+      luaL_addsize(b, static_cast<size_t>(nb));
+      break;
+    }
+    case LUA_TNIL:
+      luaL_addstring(b, "nil");
+      break;
+    case LUA_TBOOLEAN:
+      luaL_addstring(b, lua_toboolean(L, arg) ? "true" : "false");
+      break;
+    default:
+      luaL_argerror(L, arg, "value has no literal form");
+  }
+}
+
+// Reads one conversion spec starting after the '%'; writes "%<spec><letter>" into form and
+// returns the position of the conversion letter.
+const char *getformat(lua_State *L, const char *strfrmt, char *form) {
+  const char *p = strfrmt;
+  while (*p != '\0' && strchr(kFmtFlags, *p) != nullptr) p++;
+  if (p - strfrmt > kMaxFlags) luaL_error(L, "invalid format (repeated flags)");
+  if (c_isdigit(uchar(*p))) p++;  // width
+  if (c_isdigit(uchar(*p))) p++;  // (two digits at most)
+  if (*p == '.') {
+    p++;
+    if (c_isdigit(uchar(*p))) p++;  // precision
+    if (c_isdigit(uchar(*p))) p++;
+  }
+  if (c_isdigit(uchar(*p))) luaL_error(L, "invalid format (width or precision too long)");
+  size_t n = static_cast<size_t>(p - strfrmt) + 1;
+  form[0] = '%';
+  memcpy(form + 1, strfrmt, n);
+  form[n + 1] = '\0';
+  return p;
+}
+
+// Rebuilds form for the C formatter keeping only the flags the conversion defines, so no
+// flag reaches printf where its effect is undefined. lenmod goes before the letter.
+void cleanformat(char *form, const char *allowed, bool keepprec, const char *lenmod) {
+  char out[kMaxFormat];
+  size_t o = 0;
+  const char *p = form + 1;
+  out[o++] = '%';
+  for (; *p != '\0' && strchr(kFmtFlags, *p) != nullptr; p++)
+    if (strchr(allowed, *p) != nullptr) out[o++] = *p;
+  while (c_isdigit(uchar(*p))) out[o++] = *p++;
+  if (*p == '.') {
+    if (keepprec) out[o++] = '.';
+    p++;
+    while (c_isdigit(uchar(*p))) {
+      if (keepprec) out[o++] = *p;
+      p++;
+    }
+  }
+  for (const char *m = lenmod; *m; m++) out[o++] = *m;
+  out[o++] = *p;  // the conversion letter
+  out[o] = '\0';
+  memcpy(form, out, o + 1);
+}
+
+int str_format(lua_State *L) {
+  int top = lua_gettop(L);
+  int arg = 1;
+  size_t sfl;
+  const char *strfrmt = luaL_checklstring(L, arg, &sfl);
+  const char *strfrmt_end = strfrmt + sfl;
+  luaL_Buffer b;
+  luaL_buffinit(L, &b);
+  while (strfrmt < strfrmt_end) {
+    if (*strfrmt != L_ESC) {
+      luaL_addchar(&b, *strfrmt++);
+      continue;
+    }
+    if (*++strfrmt == L_ESC) {
+      luaL_addchar(&b, *strfrmt++);
+      continue;
+    }
+    char form[kMaxFormat];
+    size_t maxitem = kMaxItem;
+    int nb = 0;
+    if (++arg > top) return luaL_argerror(L, arg, "no value");
+    strfrmt = getformat(L, strfrmt, form);
+    char conv = *strfrmt++;
+    if (conv == 'f') maxitem = kMaxItemF;
+    char *buff = luaL_prepbuffsize(&b, maxitem);
+    switch (conv) {
+      case 'c': {
+        lua_Integer n = luaL_checkinteger(L, arg);
+        cleanformat(form, "-", false, "");
+        nb = snprintf(buff, maxitem, form, static_cast<int>(n & 0xff));
+        break;
+      }
+      case 'd':
+      case 'i': {
+        lua_Integer n = luaL_checkinteger(L, arg);
+        cleanformat(form, "-+ 0", true, "ll");
+        nb = snprintf(buff, maxitem, form, static_cast<long long>(n));
+        break;
+      }
+      case 'u': {
+        lua_Integer n = luaL_checkinteger(L, arg);
+        cleanformat(form, "-0", true, "ll");
+        nb = snprintf(buff, maxitem, form, static_cast<unsigned long long>(n));
+        break;
+      }
+      case 'o':
+      case 'x':
+      case 'X': {
+        lua_Integer n = luaL_checkinteger(L, arg);
+        cleanformat(form, "-#0", true, "ll");
+        nb = snprintf(buff, maxitem, form, static_cast<unsigned long long>(n));
+        break;
+      }
+      case 'a':
+      case 'A':
+      case 'e':
+      case 'E':
+      case 'f':
+      case 'g':
+      case 'G': {
+        lua_Number n = luaL_checknumber(L, arg);
+        cleanformat(form, kFmtFlags, true, "");
+        nb = snprintf(buff, maxitem, form, n);
+        break;
+      }
+      case 'p': {
+        const void *ptr = lua_topointer(L, arg);
+        if (ptr == nullptr) {  // no object behind the value: format "(null)" as a string
+          cleanformat(form, "-", true, "");
+          form[strlen(form) - 1] = 's';
+          nb = snprintf(buff, maxitem, form, "(null)");
+        } else {
+          cleanformat(form, "-", false, "");
+          nb = snprintf(buff, maxitem, form, ptr);
+        }
+        break;
+      }
+      case 'q':
+        if (form[2] != '\0') return luaL_error(L, "specifier '%%q' cannot have modifiers");
+        addliteral(L, &b, arg);
+        break;
+      case 's': {
+        size_t l;
+        const char *s = luaL_tolstring(L, arg, &l);
+        if (form[2] == '\0') {  // no modifiers: the whole string
+          luaL_addvalue(&b);
+        } else {
+          luaL_argcheck(L, l == strlen(s), arg, "string contains zeros");
+          if (strchr(form, '.') == nullptr && l >= 100) {
+            luaL_addvalue(&b);  // too long to format: copied whole
+          } else {
+            cleanformat(form, "-", true, "");
+            nb = snprintf(buff, maxitem, form, s);
+            lua_pop(L, 1);
+          }
+        }
+        break;
+      }
+      default:
+        return luaL_error(L, "invalid conversion '%s' to 'format'", form);
+    }
+    luaL_addsize(&b, static_cast<size_t>(nb));
+  }
+  luaL_pushresult(&b);
+  return 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// string.pack, string.packsize, string.unpack
+
+constexpr int NB = 8;          // bits in a byte
+constexpr int MC = 0xff;       // mask of a byte
+constexpr int SZINT = 8;       // bytes in a lua_Integer
+constexpr int kMaxIntSize = 16;
+constexpr int kMaxAlign = 8;
+constexpr char kPackPad = 0;
+
+struct Header {
+  lua_State *L;
+  bool islittle;
+  int maxalign;
+};
+
+enum KOption {
+  Kint,       // signed integer
+  Kuint,      // unsigned integer
+  Kfloat,     // single-precision float
+  Knumber,    // Lua float
+  Kdouble,    // double
+  Kchar,      // fixed-size string
+  Kstring,    // string with a length prefix
+  Kzstr,      // zero-terminated string
+  Kpadding,   // one padding byte
+  Kpaddalign, // alignment to the next option
+  Knop        // nothing
+};
+
+bool digit(int c) { return c_isdigit(c); }
+
+int getnum(const char **fmt, int df) {
+  if (!digit(uchar(**fmt))) return df;
+  int a = 0;
+  do {
+    a = a * 10 + (*((*fmt)++) - '0');
+  } while (digit(uchar(**fmt)) && a <= (static_cast<int>(kMaxSize) - 9) / 10);
+  return a;
+}
+
+int getnumlimit(Header *h, const char **fmt, int df) {
+  int sz = getnum(fmt, df);
+  if (sz > kMaxIntSize || sz <= 0)
+    return luaL_error(h->L, "integral size (%d) out of limits [1,%d]", sz, kMaxIntSize);
+  return sz;
+}
+
+void initheader(lua_State *L, Header *h) {
+  h->L = L;
+  h->islittle = true;
+  h->maxalign = 1;
+}
+
+KOption getoption(Header *h, const char **fmt, int *size) {
+  int opt = *((*fmt)++);
+  *size = 0;
+  switch (opt) {
+    case 'b': *size = 1; return Kint;
+    case 'B': *size = 1; return Kuint;
+    case 'h': *size = 2; return Kint;
+    case 'H': *size = 2; return Kuint;
+    case 'l': *size = 8; return Kint;
+    case 'L': *size = 8; return Kuint;
+    case 'j': *size = 8; return Kint;
+    case 'J': *size = 8; return Kuint;
+    case 'T': *size = 8; return Kuint;
+    case 'f': *size = 4; return Kfloat;
+    case 'n': *size = 8; return Knumber;
+    case 'd': *size = 8; return Kdouble;
+    case 'i': *size = getnumlimit(h, fmt, 4); return Kint;
+    case 'I': *size = getnumlimit(h, fmt, 4); return Kuint;
+    case 's': *size = getnumlimit(h, fmt, 8); return Kstring;
+    case 'c':
+      *size = getnum(fmt, -1);
+      if (*size == -1) luaL_error(h->L, "missing size for format option 'c'");
+      return Kchar;
+    case 'z': return Kzstr;
+    case 'x': *size = 1; return Kpadding;
+    case 'X': return Kpaddalign;
+    case ' ': break;
+    case '<': h->islittle = true; break;
+    case '>': h->islittle = false; break;
+    case '=': h->islittle = true; break;
+    case '!': h->maxalign = getnumlimit(h, fmt, kMaxAlign); break;
+    default: luaL_error(h->L, "invalid format option '%c'", opt);
+  }
+  return Knop;
+}
+
+// Reads the next option with its size and the padding needed before it at totalsize.
+KOption getdetails(Header *h, size_t totalsize, const char **fmt, int *psize, int *ntoalign) {
+  KOption opt = getoption(h, fmt, psize);
+  int align = *psize;
+  if (opt == Kpaddalign) {
+    if (**fmt == '\0' || getoption(h, fmt, &align) == Kchar || align == 0)
+      luaL_argerror(h->L, 1, "invalid next option for option 'X'");
+  }
+  if (align <= 1 || opt == Kchar) {
+    *ntoalign = 0;
+  } else {
+    if (align > h->maxalign) align = h->maxalign;
+    if ((align & (align - 1)) != 0)
+      luaL_argerror(h->L, 1, "format asks for alignment not power of 2");
+    *ntoalign = (align - static_cast<int>(totalsize & static_cast<size_t>(align - 1))) & (align - 1);
+  }
+  return opt;
+}
+
+void packint(luaL_Buffer *b, lua_Unsigned n, bool islittle, int size, bool neg) {
+  char *buff = luaL_prepbuffsize(b, static_cast<size_t>(size));
+  buff[islittle ? 0 : size - 1] = static_cast<char>(n & MC);
+  for (int i = 1; i < size; i++) {
+    n >>= NB;
+    buff[islittle ? i : size - 1 - i] = static_cast<char>(n & MC);
+  }
+  if (neg && size > SZINT) {  // sign-extend past the integer's own bytes
+    for (int i = SZINT; i < size; i++) buff[islittle ? i : size - 1 - i] = static_cast<char>(MC);
+  }
+  luaL_addsize(b, static_cast<size_t>(size));
+}
+
+// Copies size bytes in the chosen byte order (the host is little-endian).
+void copywithendian(char *dest, const char *src, int size, bool islittle) {
+  if (islittle) {
+    memcpy(dest, src, static_cast<size_t>(size));
+  } else {
+    dest += size - 1;
+    while (size-- != 0) *(dest--) = *(src++);
+  }
+}
+
+// Double to single precision without relying on an out-of-range conversion.
+float tofloat(double d) {
+  if (std::isnan(d) || std::fabs(d) <= static_cast<double>(FLT_MAX)) return static_cast<float>(d);
+  // values from FLT_MAX up to half an ulp above it round down; the rest overflow
+  double halfulp = std::ldexp(1.0, 103);
+  double a = std::fabs(d);
+  float r = (a < static_cast<double>(FLT_MAX) + halfulp) ? FLT_MAX : HUGE_VALF;
+  return d < 0 ? -r : r;
+}
+
+int str_pack(lua_State *L) {
+  luaL_Buffer b;
+  Header h;
+  const char *fmt = luaL_checkstring(L, 1);
+  int arg = 1;
+  size_t totalsize = 0;
+  initheader(L, &h);
+  lua_pushnil(L);  // keeps the arguments apart from the buffer
+  luaL_buffinit(L, &b);
+  while (*fmt != '\0') {
+    int size, ntoalign;
+    KOption opt = getdetails(&h, totalsize, &fmt, &size, &ntoalign);
+    totalsize += static_cast<size_t>(ntoalign) + static_cast<size_t>(size);
+    while (ntoalign-- > 0) luaL_addchar(&b, kPackPad);
+    arg++;
+    switch (opt) {
+      case Kint: {
+        lua_Integer n = luaL_checkinteger(L, arg);
+        if (size < SZINT) {
+          lua_Integer lim = static_cast<lua_Integer>(1) << ((size * NB) - 1);
+          luaL_argcheck(L, -lim <= n && n < lim, arg, "integer overflow");
+        }
+        packint(&b, static_cast<lua_Unsigned>(n), h.islittle, size, n < 0);
+        break;
+      }
+      case Kuint: {
+        lua_Integer n = luaL_checkinteger(L, arg);
+        if (size < SZINT)
+          luaL_argcheck(L, static_cast<lua_Unsigned>(n) < (static_cast<lua_Unsigned>(1) << (size * NB)),
+                        arg, "unsigned overflow");
+        packint(&b, static_cast<lua_Unsigned>(n), h.islittle, size, false);
+        break;
+      }
+      case Kfloat: {
+        float f = tofloat(luaL_checknumber(L, arg));
+        char *buff = luaL_prepbuffsize(&b, sizeof(f));
+        copywithendian(buff, reinterpret_cast<const char *>(&f), sizeof(f), h.islittle);
+        luaL_addsize(&b, static_cast<size_t>(size));
+        break;
+      }
+      case Knumber:
+      case Kdouble: {
+        double f = luaL_checknumber(L, arg);
+        char *buff = luaL_prepbuffsize(&b, sizeof(f));
+        copywithendian(buff, reinterpret_cast<const char *>(&f), sizeof(f), h.islittle);
+        luaL_addsize(&b, static_cast<size_t>(size));
+        break;
+      }
+      case Kchar: {
+        size_t len;
+        const char *s = luaL_checklstring(L, arg, &len);
+        luaL_argcheck(L, len <= static_cast<size_t>(size), arg, "string longer than given size");
+        luaL_addlstring(&b, s, len);
+        while (len++ < static_cast<size_t>(size)) luaL_addchar(&b, kPackPad);
+        break;
+      }
+      case Kstring: {
+        size_t len;
+        const char *s = luaL_checklstring(L, arg, &len);
+        luaL_argcheck(L, size >= SZINT || len < (static_cast<size_t>(1) << (size * NB)), arg,
+                      "string length does not fit in given size");
+        packint(&b, static_cast<lua_Unsigned>(len), h.islittle, size, false);
+        luaL_addlstring(&b, s, len);
+        totalsize += len;
+        break;
+      }
+      case Kzstr: {
+        size_t len;
+        const char *s = luaL_checklstring(L, arg, &len);
+        luaL_argcheck(L, strlen(s) == len, arg, "string contains zeros");
+        luaL_addlstring(&b, s, len);
+        luaL_addchar(&b, '\0');
+        totalsize += len + 1;
+        break;
+      }
+      case Kpadding:
+        luaL_addchar(&b, kPackPad);
+        arg--;
+        break;
+      case Kpaddalign:
+      case Knop:
+        arg--;  // these take no argument
+        break;
+    }
+  }
+  luaL_pushresult(&b);
+  return 1;
+}
+
+int str_packsize(lua_State *L) {
+  Header h;
+  const char *fmt = luaL_checkstring(L, 1);
+  size_t totalsize = 0;
+  initheader(L, &h);
+  while (*fmt != '\0') {
+    int size, ntoalign;
+    KOption opt = getdetails(&h, totalsize, &fmt, &size, &ntoalign);
+    luaL_argcheck(L, opt != Kstring && opt != Kzstr, 1, "variable-length format");
+    size += ntoalign;
+    luaL_argcheck(L, totalsize <= kMaxSize - static_cast<size_t>(size), 1,
+                  "format result too large");
+    totalsize += static_cast<size_t>(size);
+  }
+  lua_pushinteger(L, static_cast<lua_Integer>(totalsize));
+  return 1;
+}
+
+lua_Integer unpackint(lua_State *L, const char *str, bool islittle, int size, bool issigned) {
+  lua_Unsigned res = 0;
+  int limit = (size <= SZINT) ? size : SZINT;
+  for (int i = limit - 1; i >= 0; i--) {
+    res <<= NB;
+    res |= static_cast<lua_Unsigned>(uchar(str[islittle ? i : size - 1 - i]));
+  }
+  if (size < SZINT) {
+    if (issigned) {  // sign-extend
+      lua_Unsigned mask = static_cast<lua_Unsigned>(1) << (size * NB - 1);
+      res = ((res ^ mask) - mask);
+    }
+  } else if (size > SZINT) {  // the extra bytes must only extend the sign
+    int mask = (!issigned || static_cast<lua_Integer>(res) >= 0) ? 0 : MC;
+    for (int i = limit; i < size; i++) {
+      if (uchar(str[islittle ? i : size - 1 - i]) != mask)
+        luaL_error(L, "%d-byte integer does not fit into Lua Integer", size);
+    }
+  }
+  return static_cast<lua_Integer>(res);
+}
+
+int str_unpack(lua_State *L) {
+  Header h;
+  const char *fmt = luaL_checkstring(L, 1);
+  size_t ld;
+  const char *data = luaL_checklstring(L, 2, &ld);
+  size_t pos = posrelatI(luaL_optinteger(L, 3, 1), ld) - 1;
+  int n = 0;
+  luaL_argcheck(L, pos <= ld, 3, "initial position out of string");
+  initheader(L, &h);
+  while (*fmt != '\0') {
+    int size, ntoalign;
+    KOption opt = getdetails(&h, pos, &fmt, &size, &ntoalign);
+    luaL_argcheck(L, static_cast<size_t>(ntoalign) + static_cast<size_t>(size) <= ld - pos, 2,
+                  "data string too short");
+    pos += static_cast<size_t>(ntoalign);
+    luaL_checkstack(L, 2, "too many results");
+    n++;
+    switch (opt) {
+      case Kint:
+      case Kuint: {
+        lua_Integer res = unpackint(L, data + pos, h.islittle, size, opt == Kint);
+        lua_pushinteger(L, res);
+        break;
+      }
+      case Kfloat: {
+        float f;
+        copywithendian(reinterpret_cast<char *>(&f), data + pos, sizeof(f), h.islittle);
+        lua_pushnumber(L, static_cast<lua_Number>(f));
+        break;
+      }
+      case Knumber:
+      case Kdouble: {
+        double f;
+        copywithendian(reinterpret_cast<char *>(&f), data + pos, sizeof(f), h.islittle);
+        lua_pushnumber(L, f);
+        break;
+      }
+      case Kchar:
+        lua_pushlstring(L, data + pos, static_cast<size_t>(size));
+        break;
+      case Kstring: {
+        size_t len = static_cast<size_t>(unpackint(L, data + pos, h.islittle, size, false));
+        luaL_argcheck(L, len <= ld - pos - static_cast<size_t>(size), 2, "data string too short");
+        lua_pushlstring(L, data + pos + size, len);
+        pos += len;
+        break;
+      }
+      case Kzstr: {
+        size_t len = strlen(data + pos);
+        luaL_argcheck(L, pos + len < ld, 2, "unfinished string for format 'z'");
+        lua_pushlstring(L, data + pos, len);
+        pos += len + 1;
+        break;
+      }
+      case Kpaddalign:
+      case Kpadding:
+      case Knop:
+        n--;  // no value
+        break;
+    }
+    pos += static_cast<size_t>(size);
+  }
+  lua_pushinteger(L, static_cast<lua_Integer>(pos) + 1);
+  return n + 1;
+}
+
+const luaL_Reg strlib[] = {
+    {"byte", str_byte},         {"char", str_char},       {"find", str_find},
+    {"format", str_format},     {"gmatch", str_gmatch},   {"gsub", str_gsub},
+    {"len", str_len},           {"lower", str_lower},     {"match", str_match},
+    {"rep", str_rep},           {"reverse", str_reverse}, {"sub", str_sub},
+    {"upper", str_upper},       {"pack", str_pack},       {"packsize", str_packsize},
+    {"unpack", str_unpack},     {nullptr, nullptr}};
+
+const luaL_Reg stringmetamethods[] = {
+    {"__add", arith_add}, {"__sub", arith_sub}, {"__mul", arith_mul},
+    {"__mod", arith_mod}, {"__pow", arith_pow}, {"__div", arith_div},
+    {"__idiv", arith_idiv}, {"__unm", arith_unm}, {"__index", nullptr},
+    {nullptr, nullptr}};
+
+void createmetatable(lua_State *L) {
+  luaL_newlibtable(L, stringmetamethods);
+  luaL_setfuncs(L, stringmetamethods, 0);
+  lua_pushliteral(L, "");  // a dummy string carries the metatable to every string
+  lua_pushvalue(L, -2);
+  lua_setmetatable(L, -2);
+  lua_pop(L, 1);
+  lua_pushvalue(L, -2);  // the library table
+  lua_setfield(L, -2, "__index");
+  lua_pop(L, 1);
+}
+
+}  // namespace
+
+int luaopen_string(lua_State *L) {
+  luaL_newlib(L, strlib);
+  createmetatable(L);
+  return 1;
+}

@@ -1,0 +1,11 @@
+-- expect-exit: 1
+-- expect-stderr: not enough memory|out of memory
+-- max-rss-mb: 256
+local keep = {}
+local i = 0
+while true do
+  i = i + 1
+  local co = coroutine.create(function(x) coroutine.yield(x) end)
+  coroutine.resume(co, i)
+  keep[i] = co
+end

@@ -1,0 +1,168 @@
+// Kernel services: the charging allocator, cycle counters and paged process memory.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+#include "kernel/kernel.h"
+#include "lua/auxlib.h"
+#include "lua/libs.h"
+
+namespace {
+
+struct KernelFixture : ::testing::Test {
+  Process proc{};
+  void SetUp() override {
+    std::memset(&proc, 0, sizeof proc);
+    cproc = &proc;
+    cpu_cycles = 0;
+    cpu_superyielding = 0;
+  }
+  void TearDown() override {
+    free_process_memory(&proc);
+    cproc = nullptr;
+    cpu_cycles = 0;
+    cpu_superyielding = 0;
+  }
+};
+
+TEST_F(KernelFixture, AllocChargesHeaderAndCycles) {
+  void *b = l_alloc(nullptr, nullptr, 5, 100, 0, 120);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(proc.mem_charged, 120);
+  EXPECT_EQ(cpu_cycles, 100 / 64 + 4);
+  // A reallocation bills the new charge minus the stored one, and costs cycles again.
+  b = l_alloc(nullptr, b, 100, 640, 0, 700);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(proc.mem_charged, 700);
+  EXPECT_EQ(cpu_cycles, 5 + 640 / 64 + 4);
+  // Shrinks cost cycles too.
+  b = l_alloc(nullptr, b, 640, 8, 0, 16);
+  EXPECT_EQ(proc.mem_charged, 16);
+  EXPECT_EQ(cpu_cycles, 5 + 14 + 4);
+  // Frees cost nothing and return the stored charge.
+  EXPECT_EQ(l_alloc(nullptr, b, 8, 0, 0, 0), nullptr);
+  EXPECT_EQ(proc.mem_charged, 0);
+  EXPECT_EQ(cpu_cycles, 23);
+  EXPECT_EQ(l_alloc(nullptr, nullptr, 0, 0, 0, 0), nullptr);
+  EXPECT_EQ(cpu_cycles, 23);
+  EXPECT_EQ(proc.alloc_cycles, 23);
+}
+
+TEST_F(KernelFixture, AllocFailurePaths) {
+  // A request that would take the process far past its limit is refused.
+  proc.mem_charged = ALLOC_HARD_LIMIT - 10;
+  EXPECT_EQ(l_alloc(nullptr, nullptr, 0, 64, 0, 64), nullptr);
+  EXPECT_EQ(proc.out_of_memory, 0); // not the final attempt: nothing else changes
+  EXPECT_EQ(cpu_superyielding, 0);
+  EXPECT_EQ(l_alloc(nullptr, nullptr, 0, 64, 1, 64), nullptr);
+  EXPECT_EQ(proc.out_of_memory, 1);
+  EXPECT_EQ(cpu_superyielding, SUPERYIELD);
+  EXPECT_EQ(proc.mem_charged, ALLOC_HARD_LIMIT - 10);
+}
+
+TEST_F(KernelFixture, CycleCounterSaturates) {
+  cpu_cycles = INT32_MAX - 3;
+  spend_cpu(100);
+  EXPECT_EQ(cpu_cycles, INT32_MAX);
+  void *b = l_alloc(nullptr, nullptr, 0, 1 << 20, 0, 1 << 20);
+  EXPECT_EQ(cpu_cycles, INT32_MAX);
+  l_alloc(nullptr, b, 0, 0, 0, 0);
+}
+
+TEST_F(KernelFixture, SpendCpu) {
+  spend_cpu(-5);
+  EXPECT_EQ(cpu_cycles, 0);
+  spend_cpu(0);
+  EXPECT_EQ(cpu_cycles, 1);
+  spend_cpu(1);
+  EXPECT_EQ(cpu_cycles, 2);
+  spend_cpu(7);
+  EXPECT_EQ(cpu_cycles, 9);
+  EXPECT_EQ(proc.spend_cycles, 9);
+}
+
+TEST_F(KernelFixture, PeekPokeAcrossPagesAndHighBits) {
+  EXPECT_EQ(peek(0x1234), 0); // first touch attaches a zeroed page, reads included
+  EXPECT_EQ(proc.memory->page_bytes, PAGE_SIZE);
+  poke(0x0FFF, 0x1AB); // low byte only
+  EXPECT_EQ(peek(0x0FFF), 0xAB);
+  poke2(0x1FFF, 0x8001); // straddles two pages, little-endian
+  EXPECT_EQ(peek(0x1FFF), 0x01);
+  EXPECT_EQ(peek(0x2000), 0x80);
+  EXPECT_EQ(peek2(0x1FFF), -32767); // sign-extended
+  poke4(0x2FFE, 0xDEADBEEF);
+  EXPECT_EQ((uint32_t)peek4(0x2FFE), 0xDEADBEEFu);
+  EXPECT_EQ(peek(0x3001), 0xDE);
+  poke8(0x3FFC, (int64_t)0x0123456789ABCDEFull);
+  EXPECT_EQ(peek8(0x3FFC), (int64_t)0x0123456789ABCDEFull);
+  // Only the low 24 bits of an address count.
+  EXPECT_EQ(peek(0x1000FFF), 0xAB);
+  EXPECT_EQ(peek(-1), peek(0xFFFFFF));
+  poke(0x7F000010, 9);
+  EXPECT_EQ(peek(0x10), 9);
+  // An access wrapping past the top of the address space continues at 0.
+  poke2(0xFFFFFF, 0x0102);
+  EXPECT_EQ(peek(0xFFFFFF), 2);
+  EXPECT_EQ(peek(0), 1);
+}
+
+TEST(KernelState, HvxIntp) {
+  Process p{};
+  cproc = &p;
+  lua_State *L = lua_newstate(l_alloc, &p);
+  ASSERT_NE(L, nullptr);
+  lua_pushinteger(L, -7);
+  lua_pushnumber(L, -2.5);
+  lua_pushstring(L, "3.9");
+  lua_pushstring(L, "0x10");
+  lua_pushstring(L, "zz");
+  lua_pushboolean(L, 1);
+  lua_pushnumber(L, NAN);
+  lua_pushnumber(L, INFINITY);
+  lua_pushnumber(L, -1e300);
+  EXPECT_EQ(hvx_intp(L, 1, 99), -7);
+  EXPECT_EQ(hvx_intp(L, 2, 99), -3);
+  EXPECT_EQ(hvx_intp(L, 3, 99), 3);
+  EXPECT_EQ(hvx_intp(L, 4, 99), 16);
+  EXPECT_EQ(hvx_intp(L, 5, 99), 99);
+  EXPECT_EQ(hvx_intp(L, 6, 99), 99);
+  EXPECT_EQ(hvx_intp(L, 7, 99), 99);       // NaN gives the default
+  EXPECT_EQ(hvx_intp(L, 8, 99), INT64_MAX); // infinities saturate
+  EXPECT_EQ(hvx_intp(L, 9, 99), INT64_MIN);
+  EXPECT_EQ(hvx_intp(L, 10, 99), 99);       // absent
+  lua_close(L);
+  EXPECT_EQ(p.mem_charged, 0);
+  cproc = nullptr;
+}
+
+TEST(KernelProcess, SliceBudgetAndDebt) {
+  Process *p = &processes[5];
+  ASSERT_EQ(init_process(p, 77, "local x = 0 while true do x = x + 1 end", "spin", "spin"), 0);
+  frame_cycles_left = FRAME_CYCLES;
+  int status = -1;
+  int64_t booked = run_process_slice(p, 0.001, &status);
+  EXPECT_EQ(status, LUA_YIELD);
+  int64_t budget = (int64_t)(0.001 * FRAME_CYCLES);
+  EXPECT_EQ(booked, budget + 1); // over the budget by the last instruction
+  EXPECT_GT(p->last_slice_end, budget);
+  EXPECT_EQ(p->debt, p->last_slice_end - budget);
+  // The debt is carried into the next slice's starting count.
+  int64_t debt = p->debt;
+  run_process_slice(p, 0.001, &status);
+  EXPECT_EQ(p->last_slice_start, debt);
+  // Nothing runs when the budget is below one cycle.
+  EXPECT_EQ(run_process_slice(p, 0.0, &status), 0);
+  free_process(p);
+  EXPECT_EQ(p->state, ProcState::Free);
+}
+
+TEST(KernelProcess, CompileErrorReported) {
+  Process *p = &processes[6];
+  char err[256] = {0};
+  EXPECT_EQ(init_process(p, 78, "x = = 1", "bad", "bad", err, sizeof err), 1);
+  EXPECT_NE(std::strstr(err, "bad:1:"), nullptr) << err;
+  EXPECT_EQ(p->state, ProcState::Free);
+}
+
+} // namespace
