@@ -452,7 +452,7 @@ void luaL_addvalue(luaL_Buffer *B) {
   size_t len;
   const char *s = lua_tolstring(L, -1, &len);
   char *b = prepbuffsize(B, len, -2);
-  std::memcpy(b, s, len);
+  if (len > 0) std::memcpy(b, s, len);
   luaL_addsize(B, len);
   lua_pop(L, 1);
 }

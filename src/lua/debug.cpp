@@ -213,7 +213,8 @@ static void collectvalidlines(lua_State *L, Closure *f) {
 
 static const char *getfuncname(lua_State *L, CallInfo *ci, const char **name) {
   if (ci == NULL) return NULL;
-  if (ci->callstatus & CIST_FIN) { // a finalizer
+  // the collector marks the frame that calls a finalizer
+  if (ci->previous != NULL && (ci->previous->callstatus & CIST_FIN)) {
     *name = "__gc";
     return "metamethod";
   }
@@ -265,22 +266,33 @@ static int auxgetinfo(lua_State *L, const char *what, lua_Debug *ar, Closure *f,
 int lua_getinfo(lua_State *L, const char *what, lua_Debug *ar) {
   CallInfo *ci;
   TValue *func;
+  bool popfunc = false;
   if (*what == '>') { // the function is on the top, with no activation
     ci = NULL;
     func = s2v(L->top - 1);
     what++;
-    L->top--;
+    popfunc = true; // removed at the end: it stays anchored while the line table is built
   } else {
     ci = ar->i_ci;
     func = s2v(ci->func);
   }
   Closure *cl = ttisclosure(func) ? clvalue(func) : NULL;
   int status = auxgetinfo(L, what, ar, cl, ci);
+  int pushed = 0;
   if (strchr(what, 'f')) {
     setobj2s(L, L->top, func);
     L->top++;
+    pushed++;
   }
-  if (strchr(what, 'L')) collectvalidlines(L, cl);
+  if (strchr(what, 'L')) {
+    collectvalidlines(L, cl);
+    pushed++;
+  }
+  if (popfunc) {
+    StkId fslot = L->top - pushed - 1;
+    for (int i = 0; i < pushed; i++) setobjs2s(L, fslot + i, fslot + i + 1);
+    L->top--;
+  }
   return status;
 }
 

@@ -74,8 +74,15 @@
 #define isdecGCmodegen(g) (g->gckind == KGC_GEN || g->lastatomic != 0)
 
 // Runs a collector step when the debt is positive. 'pre' runs before, 'pos' after it.
+// Under HALVORAN_GC_STRESS every check runs the collector (a full collection), so missing
+// barriers and dangling pointers show up at once.
+#ifdef HALVORAN_GC_STRESS
+#define luaC_condGC(L, pre, pos) \
+  { pre; luaC_step(L); pos; }
+#else
 #define luaC_condGC(L, pre, pos) \
   { if (G(L)->GCdebt > 0) { pre; luaC_step(L); pos; } }
+#endif
 #define luaC_checkGC(L) luaC_condGC(L, (void)0, (void)0)
 
 #define luaC_barrier(L, p, v) \

@@ -1,0 +1,690 @@
+// Loading binary chunks. Chunks come from outside (load accepts them by default), so the
+// loader trusts nothing: every count is checked against the bytes left before anything is
+// allocated, and every prototype is verified before the closure is handed out, so that code
+// the compiler could not have produced never reaches the interpreter.
+#include <climits>
+#include <cstring>
+
+#include "lua/debug.h"
+#include "lua/do.h"
+#include "lua/func.h"
+#include "lua/gc.h"
+#include "lua/mem.h"
+#include "lua/opcodes.h"
+#include "lua/string.h"
+#include "lua/tm.h"
+#include "lua/undump.h"
+
+namespace {
+
+// Deepest nesting of functions in a chunk.
+constexpr int MAXNESTING = 200;
+
+// The whole chunk, read before parsing so that sizes can be checked against what is left.
+struct ChunkBuffer {
+  lua_State *L;
+  char *b = nullptr;
+  size_t size = 0;
+  size_t n = 0;
+  explicit ChunkBuffer(lua_State *L_) : L(L_) {}
+  ~ChunkBuffer() {
+    if (b != nullptr) luaM_free_(L, b, size);
+  }
+};
+
+// A scratch vector of the verifier, freed also when verification fails.
+template <typename T>
+struct TempVector {
+  lua_State *L;
+  T *v;
+  size_t n;
+  TempVector(lua_State *L_, size_t n_) : L(L_), v(nullptr), n(n_) {
+    if (n > 0) {
+      v = static_cast<T *>(luaM_malloc_(L, n * sizeof(T), 0, n * sizeof(T)));
+      for (size_t i = 0; i < n; i++) v[i] = T();
+    }
+  }
+  ~TempVector() {
+    if (v != nullptr) luaM_free_(L, v, n * sizeof(T));
+  }
+  TempVector(const TempVector &) = delete;
+  TempVector &operator=(const TempVector &) = delete;
+};
+
+struct LoadState {
+  lua_State *L;
+  const char *name;
+  const lu_byte *p;
+  const lu_byte *end;
+};
+
+[[noreturn]] void error(LoadState *S, const char *why) {
+  luaO_pushfstring(S->L, "%s: bad binary format (%s)", S->name, why);
+  luaD_throw(S->L, LUA_ERRSYNTAX);
+}
+
+void readall(lua_State *L, Zio *z, ChunkBuffer *cb) {
+  for (;;) {
+    if (z->n == 0) {
+      if (luaZ_fill(z) == EOZ) break;
+      z->n++; // give back the byte luaZ_fill took
+      z->p--;
+    }
+    size_t need = cb->n + z->n;
+    if (need < cb->n) luaM_toobig(L);
+    if (need > cb->size) {
+      size_t newsize = cb->size < 64 ? 64 : cb->size;
+      while (newsize < need) {
+        if (newsize > MAX_SIZET / 2) {
+          newsize = need;
+          break;
+        }
+        newsize *= 2;
+      }
+      cb->b = cast_charp(luaM_saferealloc_(L, cb->b, cb->size, newsize, newsize));
+      cb->size = newsize;
+    }
+    memcpy(cb->b + cb->n, z->p, z->n);
+    cb->n += z->n;
+    z->p += z->n;
+    z->n = 0;
+  }
+}
+
+size_t remaining(LoadState *S) { return cast_sizet(S->end - S->p); }
+
+void loadBlock(LoadState *S, void *b, size_t size) {
+  if (size > remaining(S)) error(S, "truncated chunk");
+  if (size > 0) memcpy(b, S->p, size);
+  S->p += size;
+}
+
+#define loadVector(S, b, n) loadBlock(S, b, (n) * sizeof((b)[0]))
+#define loadVar(S, x) loadVector(S, &x, 1)
+
+lu_byte loadByte(LoadState *S) {
+  if (S->p >= S->end) error(S, "truncated chunk");
+  return *S->p++;
+}
+
+// Groups of 7 bits, most significant first, the last byte flagged by bit 7. The value so far
+// must be below limit >> 7 before each shift.
+size_t loadUnsigned(LoadState *S, size_t limit) {
+  size_t x = 0;
+  int b;
+  limit >>= 7;
+  do {
+    b = loadByte(S);
+    if (x >= limit) error(S, "integer overflow");
+    x = (x << 7) | (b & 0x7f);
+  } while ((b & 0x80) == 0);
+  return x;
+}
+
+size_t loadSize(LoadState *S) { return loadUnsigned(S, MAX_SIZET); }
+
+int loadInt(LoadState *S) { return cast_int(loadUnsigned(S, INT_MAX)); }
+
+// A count of elements that take at least 'minbytes' bytes each in the chunk: a count the rest
+// of the chunk cannot hold is a truncated chunk, found before anything is allocated.
+int loadCount(LoadState *S, size_t minbytes) {
+  int n = loadInt(S);
+  if (cast_sizet(n) > remaining(S) / minbytes) error(S, "truncated chunk");
+  return n;
+}
+
+lua_Number loadNumber(LoadState *S) {
+  lua_Number x;
+  loadVar(S, x);
+  return x;
+}
+
+lua_Integer loadInteger(LoadState *S) {
+  lua_Integer x;
+  loadVar(S, x);
+  return x;
+}
+
+// A string or NULL; the new string is stored in 'p' by the caller at once (barrier here).
+TString *loadStringN(LoadState *S, Proto *p) {
+  lua_State *L = S->L;
+  TString *ts;
+  size_t size = loadSize(S);
+  if (size == 0) return NULL;
+  size--; // the length
+  if (size > remaining(S)) error(S, "truncated chunk");
+  if (size <= LUAI_MAXSHORTLEN)
+    ts = luaS_newlstr(L, reinterpret_cast<const char *>(S->p), size);
+  else {
+    ts = luaS_createlngstrobj(L, size);
+    memcpy(getstr(ts), S->p, size);
+  }
+  S->p += size;
+  luaC_objbarrier(L, p, ts);
+  return ts;
+}
+
+void loadFunction(LoadState *S, Proto *f, TString *psource, const Proto *parent, int depth);
+
+void loadCode(LoadState *S, Proto *f) {
+  int n = loadCount(S, sizeof(Instruction));
+  f->code = luaM_newvectorchecked(S->L, n, Instruction);
+  f->sizecode = n;
+  loadVector(S, f->code, n);
+}
+
+void loadConstants(LoadState *S, Proto *f) {
+  int n = loadCount(S, 1);
+  f->k = luaM_newvectorchecked(S->L, n, TValue);
+  for (int i = 0; i < n; i++) setnilvalue(&f->k[i]);
+  f->sizek = n;
+  for (int i = 0; i < n; i++) {
+    TValue *o = &f->k[i];
+    switch (loadByte(S)) {
+      case LUA_VNIL: setnilvalue(o); break;
+      case LUA_VFALSE: setbfvalue(o); break;
+      case LUA_VTRUE: setbtvalue(o); break;
+      case LUA_VNUMFLT: setfltvalue(o, loadNumber(S)); break;
+      case LUA_VNUMINT: setivalue(o, loadInteger(S)); break;
+      case LUA_VSHRSTR:
+      case LUA_VLNGSTR: {
+        TString *ts = loadStringN(S, f);
+        if (ts == NULL) error(S, "bad format for constant string");
+        setsvalue2n(S->L, o, ts);
+        break;
+      }
+      default: break; // unknown tag: the constant stays nil
+    }
+  }
+}
+
+void loadUpvalues(LoadState *S, Proto *f) {
+  int n = loadCount(S, 3);
+  f->upvalues = luaM_newvectorchecked(S->L, n, Upvaldesc);
+  for (int i = 0; i < n; i++) f->upvalues[i].name = NULL;
+  f->sizeupvalues = n;
+  for (int i = 0; i < n; i++) {
+    f->upvalues[i].instack = loadByte(S);
+    f->upvalues[i].idx = loadByte(S);
+    f->upvalues[i].kind = loadByte(S);
+  }
+}
+
+void loadProtos(LoadState *S, Proto *f, int depth) {
+  int n = loadCount(S, 1);
+  if (n > 0 && depth >= MAXNESTING) error(S, "functions nested too deeply");
+  f->p = luaM_newvectorchecked(S->L, n, Proto *);
+  for (int i = 0; i < n; i++) f->p[i] = NULL;
+  f->sizep = n;
+  for (int i = 0; i < n; i++) {
+    f->p[i] = luaF_newproto(S->L);
+    luaC_objbarrier(S->L, f, f->p[i]);
+    loadFunction(S, f->p[i], f->source, f, depth + 1);
+  }
+}
+
+void loadDebug(LoadState *S, Proto *f) {
+  int n = loadCount(S, 1);
+  f->lineinfo = luaM_newvectorchecked(S->L, n, ls_byte);
+  f->sizelineinfo = n;
+  loadVector(S, f->lineinfo, n);
+  n = loadCount(S, 2);
+  f->abslineinfo = luaM_newvectorchecked(S->L, n, AbsLineInfo);
+  f->sizeabslineinfo = n;
+  for (int i = 0; i < n; i++) {
+    f->abslineinfo[i].pc = loadInt(S);
+    f->abslineinfo[i].line = loadInt(S);
+  }
+  n = loadCount(S, 3);
+  f->locvars = luaM_newvectorchecked(S->L, n, LocVar);
+  for (int i = 0; i < n; i++) f->locvars[i].varname = NULL;
+  f->sizelocvars = n;
+  for (int i = 0; i < n; i++) {
+    f->locvars[i].varname = loadStringN(S, f);
+    f->locvars[i].startpc = loadInt(S);
+    f->locvars[i].endpc = loadInt(S);
+  }
+  n = loadCount(S, 1);
+  if (n != 0 && n != f->sizeupvalues) error(S, "bad upvalue names");
+  for (int i = 0; i < n; i++) f->upvalues[i].name = loadStringN(S, f);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Verification of one prototype (its nested prototypes are verified when they are loaded).
+
+struct Verifier {
+  LoadState *S;
+  const Proto *f;
+  const Proto *parent;
+  lu_byte *istarget;
+
+  [[noreturn]] void fail(const char *why) { error(S, why); }
+
+  void reg(int r) {
+    if (r < 0 || r >= f->maxstacksize) fail("register out of range");
+  }
+  // Registers first .. first + n - 1 (n may be 0).
+  void regrange(int first, int n) {
+    if (first < 0 || n < 0 || first + n > f->maxstacksize) fail("register out of range");
+  }
+  const TValue *kst(int k) {
+    if (k < 0 || k >= f->sizek) fail("constant index out of range");
+    return &f->k[k];
+  }
+  void kshortstr(int k) {
+    if (!ttisshrstring(kst(k))) fail("wrong constant kind");
+  }
+  void rk(Instruction i, int c) {
+    if (GETARG_k(i))
+      kst(c);
+    else
+      reg(c);
+  }
+  void upv(int u) {
+    if (u < 0 || u >= f->sizeupvalues) fail("upvalue index out of range");
+  }
+
+  // Second halves of instruction pairs and instructions that read the top left by the one
+  // before them may only be reached from that instruction.
+  bool reachableonlyfromprev(int pc) {
+    Instruction i = f->code[pc];
+    OpCode op = GET_OPCODE(i);
+    if (op == OP_EXTRAARG || op == OP_MMBIN || op == OP_MMBINI || op == OP_MMBINK) return true;
+    if (op == OP_TFORLOOP) return true;
+    if (isIT(i) && op != OP_VARARGPREP) return true;
+    return false;
+  }
+
+  void target(long long t) {
+    if (t < 0 || t >= f->sizecode) fail("jump out of range");
+    if (reachableonlyfromprev(cast_int(t))) fail("bad jump target");
+    if (t == 0 && f->is_vararg) fail("bad jump target");
+    istarget[t] = 1;
+  }
+
+  void verifycode();
+  void verifyupvalues();
+  void verifydebug();
+};
+
+// The metamethod event each arithmetic instruction's follow-up may carry.
+bool mmbinmatches(OpCode prev, OpCode mm, int event) {
+  if (prev >= OP_ADD && prev <= OP_SHR) return mm == OP_MMBIN && event == cast_int(prev) - 28;
+  if (prev >= OP_ADDK && prev <= OP_BXORK) return mm == OP_MMBINK && event == cast_int(prev) - 16;
+  if (mm != OP_MMBINI) return false;
+  switch (prev) {
+    case OP_ADDI: return event == TM_ADD || event == TM_SUB;
+    case OP_SHRI: return event == TM_SHR || event == TM_SHL;
+    case OP_SHLI: return event == TM_SHL;
+    default: return false;
+  }
+}
+
+bool isarith(OpCode op) { return op >= OP_ADDI && op <= OP_SHR; }
+
+bool needsextraarg(Instruction i) {
+  OpCode op = GET_OPCODE(i);
+  return op == OP_LOADKX || op == OP_NEWTABLE || (op == OP_SETLIST && GETARG_k(i));
+}
+
+// Largest Ax that still keeps C + 256 * Ax inside an int.
+constexpr int MAXEXTRASIZE = (INT_MAX - MAXARG_C) / (MAXARG_C + 1);
+
+void Verifier::verifycode() {
+  int n = f->sizecode;
+  const Instruction *code = f->code;
+  if (n == 0) fail("empty code");
+  if (f->is_vararg && GET_OPCODE(code[0]) != OP_VARARGPREP) fail("missing vararg preparation");
+  TempVector<lu_byte> targets(S->L, cast_sizet(n));
+  istarget = targets.v;
+  for (int pc = 0; pc < n; pc++) {
+    Instruction i = code[pc];
+    int opi = cast_int(GET_OPCODE(i));
+    if (opi >= NUM_OPCODES) fail("bad opcode");
+    OpCode op = cast(OpCode, opi);
+    int a = GETARG_A(i), b = GETARG_B(i), c = GETARG_C(i);
+    // every instruction but jumps and returns continues with the next one
+    if (op != OP_JMP && op != OP_RETURN && op != OP_RETURN0 && op != OP_RETURN1 && pc + 1 >= n)
+      fail("code runs off the end");
+    if (testTMode(op)) {
+      if (pc + 2 >= n || GET_OPCODE(code[pc + 1]) != OP_JMP) fail("test without jump");
+      target(pc + 2);
+    }
+    if (isIT(i) && op != OP_VARARGPREP) {
+      if (pc == 0 || !isOT(code[pc - 1])) fail("open top without call");
+    }
+    if (isarith(op)) {
+      // the fast path skips the follow-up instruction
+      Instruction ni = code[pc + 1];
+      if (!mmbinmatches(op, GET_OPCODE(ni), GETARG_C(ni))) fail("missing metamethod instruction");
+    }
+    if (needsextraarg(i)) {
+      if (GET_OPCODE(code[pc + 1]) != OP_EXTRAARG) fail("missing extra argument");
+    }
+    switch (op) {
+      case OP_MOVE: reg(a); reg(b); break;
+      case OP_LOADI:
+      case OP_LOADF:
+      case OP_LOADFALSE:
+      case OP_LOADTRUE: reg(a); break;
+      case OP_LFALSESKIP:
+        reg(a);
+        target(cast(long long, pc) + 2);
+        break;
+      case OP_LOADK: reg(a); kst(GETARG_Bx(i)); break;
+      case OP_LOADKX: reg(a); kst(GETARG_Ax(code[pc + 1])); break;
+      case OP_LOADNIL: regrange(a, b + 1); break;
+      case OP_GETUPVAL: reg(a); upv(b); break;
+      case OP_SETUPVAL: reg(a); upv(b); break;
+      case OP_GETTABUP: reg(a); upv(b); kshortstr(c); break;
+      case OP_GETTABLE: reg(a); reg(b); reg(c); break;
+      case OP_GETI: reg(a); reg(b); break;
+      case OP_GETFIELD: reg(a); reg(b); kshortstr(c); break;
+      case OP_SETTABUP: upv(a); kshortstr(b); rk(i, c); break;
+      case OP_SETTABLE: reg(a); reg(b); rk(i, c); break;
+      case OP_SETI: reg(a); rk(i, c); break;
+      case OP_SETFIELD: reg(a); kshortstr(b); rk(i, c); break;
+      case OP_NEWTABLE:
+        reg(a);
+        if (b > 31) fail("table size out of range");
+        if (GETARG_k(i) && GETARG_Ax(code[pc + 1]) > MAXEXTRASIZE) fail("table size out of range");
+        break;
+      case OP_SELF:
+        regrange(a, 2);
+        reg(b);
+        if (GETARG_k(i)) {
+          if (!ttisstring(kst(c))) fail("wrong constant kind");
+        } else {
+          // a method name in a register is loaded by the instruction just before
+          reg(c);
+          Instruction pi = (pc > 0) ? code[pc - 1] : 0;
+          int kidx = -1;
+          if (pc > 0 && GET_OPCODE(pi) == OP_LOADK && GETARG_A(pi) == c)
+            kidx = GETARG_Bx(pi);
+          else if (pc > 1 && GET_OPCODE(pi) == OP_EXTRAARG && GET_OPCODE(code[pc - 2]) == OP_LOADKX &&
+                   GETARG_A(code[pc - 2]) == c)
+            kidx = GETARG_Ax(pi);
+          if (kidx < 0 || !ttisstring(kst(kidx))) fail("wrong constant kind");
+        }
+        break;
+      case OP_ADDI:
+      case OP_SHRI:
+      case OP_SHLI: reg(a); reg(b); break;
+      case OP_ADDK:
+      case OP_SUBK:
+      case OP_MULK:
+      case OP_MODK:
+      case OP_POWK:
+      case OP_DIVK:
+      case OP_IDIVK:
+        reg(a);
+        reg(b);
+        if (!ttisnumber(kst(c))) fail("wrong constant kind");
+        break;
+      case OP_BANDK:
+      case OP_BORK:
+      case OP_BXORK:
+        reg(a);
+        reg(b);
+        if (!ttisinteger(kst(c))) fail("wrong constant kind");
+        break;
+      case OP_ADD:
+      case OP_SUB:
+      case OP_MUL:
+      case OP_MOD:
+      case OP_POW:
+      case OP_DIV:
+      case OP_IDIV:
+      case OP_BAND:
+      case OP_BOR:
+      case OP_BXOR:
+      case OP_SHL:
+      case OP_SHR: reg(a); reg(b); reg(c); break;
+      case OP_MMBIN:
+      case OP_MMBINI:
+      case OP_MMBINK:
+        if (pc == 0 || !isarith(GET_OPCODE(code[pc - 1])) ||
+            !mmbinmatches(GET_OPCODE(code[pc - 1]), op, c))
+          fail("misplaced metamethod instruction");
+        reg(a);
+        if (op == OP_MMBIN) reg(b);
+        if (op == OP_MMBINK) kst(b);
+        break;
+      case OP_UNM:
+      case OP_BNOT:
+      case OP_NOT:
+      case OP_PEEK:
+      case OP_PEEK2:
+      case OP_PEEK4:
+      case OP_PEEK8:
+      case OP_LEN: reg(a); reg(b); break;
+      case OP_CONCAT:
+        if (b < 2) fail("bad concatenation");
+        regrange(a, b);
+        break;
+      case OP_CLOSE:
+      case OP_TBC: reg(a); break;
+      case OP_JMP: target(cast(long long, pc) + 1 + GETARG_sJ(i)); break;
+      case OP_EQ:
+      case OP_LT:
+      case OP_LE: reg(a); reg(b); break;
+      case OP_EQK: reg(a); kst(b); break;
+      case OP_EQI:
+      case OP_LTI:
+      case OP_LEI:
+      case OP_GTI:
+      case OP_GEI:
+      case OP_TEST: reg(a); break;
+      case OP_TESTSET: reg(a); reg(b); break;
+      case OP_CALL:
+      case OP_TAILCALL:
+        reg(a);
+        if (b != 0) regrange(a, b); // function and b - 1 arguments
+        if (op == OP_CALL) {
+          if (c != 0) regrange(a, c - 1); // c - 1 results
+        } else if (c != (f->is_vararg ? f->numparams + 1 : 0))
+          fail("bad return");
+        break;
+      case OP_RETURN:
+        if (b != 0) regrange(a, b - 1);
+        else reg(a);
+        if (c != (f->is_vararg ? f->numparams + 1 : 0)) fail("bad return");
+        break;
+      case OP_RETURN0:
+        if (f->is_vararg) fail("bad return");
+        break;
+      case OP_RETURN1:
+        if (f->is_vararg) fail("bad return");
+        reg(a);
+        break;
+      case OP_FORLOOP:
+        regrange(a, 4);
+        target(cast(long long, pc) + 1 - GETARG_Bx(i));
+        break;
+      case OP_FORPREP:
+        regrange(a, 4);
+        target(cast(long long, pc) + 2 + GETARG_Bx(i));
+        break;
+      case OP_TFORPREP: {
+        regrange(a, 4);
+        long long t = cast(long long, pc) + 1 + GETARG_Bx(i);
+        if (t < 0 || t >= n || GET_OPCODE(code[t]) != OP_TFORCALL) fail("jump out of range");
+        break;
+      }
+      case OP_TFORCALL: {
+        // R[A+4..A+6] get the iterator, state and control; the results land from R[A+4]
+        regrange(a, 7);
+        regrange(a + 4, c > 3 ? c : 3);
+        Instruction ni = code[pc + 1];
+        if (GET_OPCODE(ni) != OP_TFORLOOP || GETARG_A(ni) != a) fail("generic for without loop");
+        break;
+      }
+      case OP_TFORLOOP:
+        if (pc == 0 || GET_OPCODE(code[pc - 1]) != OP_TFORCALL) fail("generic for without call");
+        regrange(a, 5);
+        target(cast(long long, pc) + 1 - GETARG_Bx(i));
+        break;
+      case OP_SETLIST:
+        reg(a);
+        if (b != 0) regrange(a, b + 1);
+        if (GETARG_k(i) && GETARG_Ax(code[pc + 1]) > MAXEXTRASIZE) fail("table size out of range");
+        break;
+      case OP_CLOSURE:
+        reg(a);
+        if (GETARG_Bx(i) >= f->sizep) fail("function index out of range");
+        break;
+      case OP_VARARG:
+        if (!f->is_vararg) fail("vararg in fixed-argument function");
+        if (c != 0) regrange(a, c - 1);
+        else reg(a);
+        break;
+      case OP_VARARGPREP:
+        if (!f->is_vararg || pc != 0 || a != f->numparams) fail("misplaced vararg preparation");
+        break;
+      case OP_EXTRAARG:
+        if (pc == 0 || !needsextraarg(code[pc - 1])) fail("misplaced extra argument");
+        if (GET_OPCODE(code[pc - 1]) == OP_LOADKX) kst(GETARG_Ax(i));
+        break;
+    }
+  }
+  // nothing may jump past the load of a method name straight to its lookup
+  for (int pc = 0; pc < n; pc++) {
+    if (GET_OPCODE(code[pc]) == OP_SELF && !GETARG_k(code[pc]) && istarget[pc])
+      fail("bad jump target");
+  }
+}
+
+// Upvalues of a nested function come from the parent's registers or upvalues.
+void Verifier::verifyupvalues() {
+  for (int i = 0; i < f->sizeupvalues; i++) {
+    const Upvaldesc *uv = &f->upvalues[i];
+    if (uv->instack > 1) fail("bad upvalue descriptor");
+    if (parent == NULL) continue; // the main function's upvalues are set by the loader
+    if (uv->instack ? uv->idx >= parent->maxstacksize : uv->idx >= parent->sizeupvalues)
+      fail("bad upvalue descriptor");
+  }
+}
+
+void Verifier::verifydebug() {
+  if (f->sizelineinfo == 0) {
+    if (f->sizeabslineinfo != 0) fail("bad line information");
+  } else {
+    if (f->sizelineinfo != f->sizecode) fail("bad line information");
+    // every absolute entry is marked in the deltas, in order, and every line stays in range
+    int k = 0;
+    long long line = f->linedefined;
+    for (int pc = 0; pc < f->sizecode; pc++) {
+      if (f->lineinfo[pc] == ABSLINEINFO) {
+        if (k >= f->sizeabslineinfo || f->abslineinfo[k].pc != pc) fail("bad line information");
+        line = f->abslineinfo[k++].line;
+      } else
+        line += f->lineinfo[pc];
+      if (line < 0 || line > INT_MAX) fail("bad line information");
+    }
+    if (k != f->sizeabslineinfo) fail("bad line information");
+  }
+  if (f->sizelocvars > 0) {
+    // A local's value is read from its register: no more locals may be active at an
+    // instruction than the frame has registers.
+    int n = f->sizecode;
+    TempVector<int> activev(S->L, cast_sizet(n) + 1);
+    int *active = activev.v;
+    const char *bad = NULL;
+    for (int i = 0; i < f->sizelocvars && bad == NULL; i++) {
+      const LocVar *lv = &f->locvars[i];
+      if (lv->varname == NULL || lv->startpc < 0 || lv->startpc > lv->endpc || lv->endpc > n)
+        bad = "bad local variable information";
+      else {
+        active[lv->startpc]++;
+        active[lv->endpc]--;
+      }
+    }
+    int count = 0;
+    for (int pc = 0; pc < n && bad == NULL; pc++) {
+      count += active[pc];
+      if (count > f->maxstacksize) bad = "bad local variable information";
+    }
+    if (bad != NULL) fail(bad);
+  }
+}
+
+void verify(LoadState *S, const Proto *f, const Proto *parent) {
+  Verifier v{S, f, parent, nullptr};
+  if (f->is_vararg > 1) v.fail("bad vararg flag");
+  if (f->numparams + f->is_vararg > f->maxstacksize) v.fail("bad stack size");
+  v.verifyupvalues();
+  v.verifycode();
+  v.verifydebug();
+}
+
+void loadFunction(LoadState *S, Proto *f, TString *psource, const Proto *parent, int depth) {
+  f->source = loadStringN(S, f);
+  if (f->source == NULL) {
+    f->source = psource; // a nested function shares its parent's source
+    if (psource != NULL) luaC_objbarrier(S->L, f, psource);
+  }
+  f->linedefined = loadInt(S);
+  f->lastlinedefined = loadInt(S);
+  f->numparams = loadByte(S);
+  f->is_vararg = loadByte(S);
+  f->maxstacksize = loadByte(S);
+  loadCode(S, f);
+  loadConstants(S, f);
+  loadUpvalues(S, f);
+  loadProtos(S, f, depth);
+  loadDebug(S, f);
+  verify(S, f, parent);
+}
+
+void checkliteral(LoadState *S, const char *s, const char *msg) {
+  char buff[sizeof(LUA_SIGNATURE) + sizeof(LUAC_DATA)];
+  size_t len = strlen(s);
+  loadVector(S, buff, len);
+  if (memcmp(s, buff, len) != 0) error(S, msg);
+}
+
+void fchecksize(LoadState *S, size_t size, const char *tname) {
+  if (loadByte(S) != size) error(S, luaO_pushfstring(S->L, "%s size mismatch", tname));
+}
+
+#define checksize(S, t) fchecksize(S, sizeof(t), #t)
+
+void checkHeader(LoadState *S) {
+  // the first byte (0x1B) was read by the caller
+  checkliteral(S, &LUA_SIGNATURE[1], "not a binary chunk");
+  if (loadByte(S) != LUAC_VERSION) error(S, "version mismatch");
+  if (loadByte(S) != LUAC_FORMAT) error(S, "format mismatch");
+  checkliteral(S, LUAC_DATA, "corrupted chunk");
+  checksize(S, Instruction);
+  checksize(S, lua_Integer);
+  checksize(S, lua_Number);
+  if (loadInteger(S) != LUAC_INT) error(S, "integer format mismatch");
+  if (loadNumber(S) != LUAC_NUM) error(S, "float format mismatch");
+}
+
+} // namespace
+
+LClosure *luaU_undump(lua_State *L, Zio *Z, const char *name) {
+  LoadState S;
+  if (*name == '@' || *name == '=')
+    S.name = name + 1;
+  else if (*name == LUA_SIGNATURE[0])
+    S.name = "binary string";
+  else
+    S.name = name;
+  S.L = L;
+  ChunkBuffer buf(L);
+  readall(L, Z, &buf);
+  S.p = reinterpret_cast<const lu_byte *>(buf.b);
+  S.end = S.p + buf.n;
+  checkHeader(&S);
+  int nupvalues = loadByte(&S);
+  LClosure *cl = luaF_newLclosure(L, nupvalues);
+  setclLvalue2s(L, L->top, cl);
+  luaD_inctop(L);
+  cl->p = luaF_newproto(L);
+  luaC_objbarrier(L, cl, cl->p);
+  loadFunction(&S, cl->p, NULL, NULL, 1);
+  if (cl->p->sizeupvalues != nupvalues) error(&S, "wrong number of upvalues");
+  return cl;
+}

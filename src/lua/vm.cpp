@@ -1,0 +1,1567 @@
+// The interpreter loop and the operations whose semantics it shares with the interface.
+#include "lua/vm.h"
+
+#include <clocale>
+#include <cmath>
+#include <cstring>
+
+#include "kernel/kernel.h"
+#include "lua/debug.h"
+#include "lua/do.h"
+#include "lua/func.h"
+#include "lua/gc.h"
+#include "lua/object.h"
+#include "lua/opcodes.h"
+#include "lua/state.h"
+#include "lua/string.h"
+#include "lua/table.h"
+#include "lua/tm.h"
+
+// Integers in [-2^53, 2^53] convert to a double exactly.
+#define MAXINTFITSF ((lua_Unsigned)1 << 53)
+#define l_intfitsf(i) ((MAXINTFITSF + l_castS2U(i)) <= (2 * MAXINTFITSF))
+
+// ---------------------------------------------------------------------------------------------
+// Conversions
+
+// A string that is a whole numeral becomes the number in *result.
+static int l_strton(const TValue *obj, TValue *result) {
+  if (!cvt2num(obj)) return 0;
+  return luaO_str2num(svalue(obj), result) == vslen(obj) + 1;
+}
+
+int luaV_tonumber_(lua_State *L, const TValue *obj, lua_Number *n) {
+  TValue v;
+  UNUSED(L);
+  if (ttisinteger(obj)) {
+    *n = cast_num(ivalue(obj));
+    return 1;
+  }
+  if (ttisfloat(obj)) {
+    *n = fltvalue(obj);
+    return 1;
+  }
+  if (l_strton(obj, &v)) {
+    *n = nvalue(&v);
+    return 1;
+  }
+  return 0;
+}
+
+int luaV_flttointns(lua_Number n, lua_Integer *p, F2Imod mode) {
+  lua_Number f = std::floor(n);
+  if (n != f) { // not integral (or NaN)
+    if (mode == F2Ieq) return 0;
+    if (mode == F2Iceil) f += 1;
+  }
+  // the range test fails for NaN
+  return lua_numbertointeger(f, p);
+}
+
+int luaV_tointegerns(const TValue *obj, lua_Integer *p, F2Imod mode) {
+  if (ttisfloat(obj)) return luaV_flttointns(fltvalue(obj), p, mode);
+  if (ttisinteger(obj)) {
+    *p = ivalue(obj);
+    return 1;
+  }
+  return 0;
+}
+
+int luaV_tointeger(const TValue *obj, lua_Integer *p, F2Imod mode) {
+  TValue v;
+  if (l_strton(obj, &v)) obj = &v;
+  return luaV_tointegerns(obj, p, mode);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Integer and float arithmetic with the dialect's division rules
+
+lua_Integer luaV_idiv(lua_State *L, lua_Integer m, lua_Integer n) {
+  UNUSED(L);
+  if (l_unlikely(l_castS2U(n) + 1u <= 1u)) { // n is 0 or -1
+    if (n == 0) return (m >= 0) ? LUA_MAXINTEGER : -LUA_MAXINTEGER;
+    return intop(-, 0, m); // avoids overflow of minint / -1
+  }
+  lua_Integer q = m / n;
+  if ((m ^ n) < 0 && m % n != 0) q -= 1; // round toward minus infinity
+  return q;
+}
+
+lua_Integer luaV_mod(lua_State *L, lua_Integer m, lua_Integer n) {
+  UNUSED(L);
+  if (l_unlikely(l_castS2U(n) + 1u <= 1u)) return 0; // n is 0 or -1
+  lua_Integer r = m % n;
+  if (r != 0 && (r ^ n) < 0) r += n;
+  return r;
+}
+
+lua_Number luaV_modf(lua_State *L, lua_Number a, lua_Number b) {
+  UNUSED(L);
+  lua_Number m = std::fmod(a, b);
+  if ((m > 0 && b < 0) || (m < 0 && b > 0)) m += b;
+  return m;
+}
+
+#define NBITS 64
+
+lua_Integer luaV_shiftl(lua_Integer x, lua_Integer y) {
+  if (y < 0) { // shift right
+    if (y <= -NBITS) return 0;
+    return intop(>>, x, -y);
+  }
+  if (y >= NBITS) return 0;
+  return intop(<<, x, y);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Comparisons
+
+// Compares two strings with strcoll, piece by piece across embedded zeros.
+static int l_strcmp(const TString *ls, const TString *rs) {
+  const char *l = getstr(ls);
+  size_t ll = tsslen(ls);
+  const char *r = getstr(rs);
+  size_t lr = tsslen(rs);
+  for (;;) {
+    int temp = strcoll(l, r);
+    if (temp != 0) return temp;
+    size_t len = strlen(l); // both are equal up to a zero byte
+    if (len == lr) return (len == ll) ? 0 : 1;
+    if (len == ll) return -1;
+    len++;
+    l += len;
+    ll -= len;
+    r += len;
+    lr -= len;
+  }
+}
+
+// i < f, exactly.
+static inline int LTintfloat(lua_Integer i, lua_Number f) {
+  if (l_intfitsf(i)) return luai_numlt(cast_num(i), f);
+  lua_Integer fi;
+  if (luaV_flttointns(f, &fi, F2Iceil)) return i < fi;
+  return f > 0; // f is out of range (or NaN: false)
+}
+
+static inline int LEintfloat(lua_Integer i, lua_Number f) {
+  if (l_intfitsf(i)) return luai_numle(cast_num(i), f);
+  lua_Integer fi;
+  if (luaV_flttointns(f, &fi, F2Ifloor)) return i <= fi;
+  return f > 0;
+}
+
+static inline int LTfloatint(lua_Number f, lua_Integer i) {
+  if (l_intfitsf(i)) return luai_numlt(f, cast_num(i));
+  lua_Integer fi;
+  if (luaV_flttointns(f, &fi, F2Ifloor)) return fi < i;
+  return f < 0;
+}
+
+static inline int LEfloatint(lua_Number f, lua_Integer i) {
+  if (l_intfitsf(i)) return luai_numle(f, cast_num(i));
+  lua_Integer fi;
+  if (luaV_flttointns(f, &fi, F2Iceil)) return fi <= i;
+  return f < 0;
+}
+
+static inline int LTnum(const TValue *l, const TValue *r) {
+  if (ttisinteger(l)) {
+    lua_Integer li = ivalue(l);
+    if (ttisinteger(r)) return li < ivalue(r);
+    return LTintfloat(li, fltvalue(r));
+  }
+  lua_Number lf = fltvalue(l);
+  if (ttisfloat(r)) return luai_numlt(lf, fltvalue(r));
+  return LTfloatint(lf, ivalue(r));
+}
+
+static inline int LEnum(const TValue *l, const TValue *r) {
+  if (ttisinteger(l)) {
+    lua_Integer li = ivalue(l);
+    if (ttisinteger(r)) return li <= ivalue(r);
+    return LEintfloat(li, fltvalue(r));
+  }
+  lua_Number lf = fltvalue(l);
+  if (ttisfloat(r)) return luai_numle(lf, fltvalue(r));
+  return LEfloatint(lf, ivalue(r));
+}
+
+static int lessthanothers(lua_State *L, const TValue *l, const TValue *r) {
+  if (ttisstring(l) && ttisstring(r)) return l_strcmp(tsvalue(l), tsvalue(r)) < 0;
+  return luaT_callorderTM(L, l, r, TM_LT);
+}
+
+int luaV_lessthan(lua_State *L, const TValue *l, const TValue *r) {
+  if (ttisnumber(l) && ttisnumber(r)) return LTnum(l, r);
+  return lessthanothers(L, l, r);
+}
+
+static int lessequalothers(lua_State *L, const TValue *l, const TValue *r) {
+  if (ttisstring(l) && ttisstring(r)) return l_strcmp(tsvalue(l), tsvalue(r)) <= 0;
+  return luaT_callorderTM(L, l, r, TM_LE);
+}
+
+int luaV_lessequal(lua_State *L, const TValue *l, const TValue *r) {
+  if (ttisnumber(l) && ttisnumber(r)) return LEnum(l, r);
+  return lessequalothers(L, l, r);
+}
+
+int luaV_equalobj(lua_State *L, const TValue *t1, const TValue *t2) {
+  const TValue *tm;
+  if (ttypetag(t1) != ttypetag(t2)) {
+    if (ttype(t1) != ttype(t2) || ttype(t1) != LUA_TNUMBER) return 0;
+    // an integer and a float: equal when the float has that integral value
+    lua_Integer i1, i2;
+    return luaV_tointegerns(t1, &i1, F2Ieq) && luaV_tointegerns(t2, &i2, F2Ieq) && i1 == i2;
+  }
+  switch (ttypetag(t1)) {
+    case LUA_VNIL:
+    case LUA_VFALSE:
+    case LUA_VTRUE:
+      return 1;
+    case LUA_VNUMINT:
+      return ivalue(t1) == ivalue(t2);
+    case LUA_VNUMFLT:
+      return luai_numeq(fltvalue(t1), fltvalue(t2));
+    case LUA_VLIGHTUSERDATA:
+      return pvalue(t1) == pvalue(t2);
+    case LUA_VLCF:
+      return fvalue(t1) == fvalue(t2);
+    case LUA_VSHRSTR:
+      return tsvalue(t1) == tsvalue(t2);
+    case LUA_VLNGSTR:
+      return luaS_eqlngstr(tsvalue(t1), tsvalue(t2));
+    case LUA_VUSERDATA: {
+      if (uvalue(t1) == uvalue(t2)) return 1;
+      if (L == NULL) return 0;
+      tm = fasttm(L, uvalue(t1)->metatable, TM_EQ);
+      if (tm == NULL) tm = fasttm(L, uvalue(t2)->metatable, TM_EQ);
+      break;
+    }
+    case LUA_VTABLE: {
+      if (hvalue(t1) == hvalue(t2)) return 1;
+      if (L == NULL) return 0;
+      tm = fasttm(L, hvalue(t1)->metatable, TM_EQ);
+      if (tm == NULL) tm = fasttm(L, hvalue(t2)->metatable, TM_EQ);
+      break;
+    }
+    default:
+      return gcvalue(t1) == gcvalue(t2);
+  }
+  if (tm == NULL) return 0;
+  luaT_callTMres(L, tm, t1, t2, L->top);
+  return !l_isfalse(s2v(L->top));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Indexing
+
+void luaV_finishget(lua_State *L, const TValue *t, TValue *key, StkId val, const TValue *slot) {
+  const TValue *tm;
+  for (int loop = 0; loop < MAXTAGLOOP; loop++) {
+    if (slot == NULL) { // 't' is not a table
+      tm = luaT_gettmbyobj(L, t, TM_INDEX);
+      if (l_unlikely(notm(tm))) luaG_typeerror(L, t, "index");
+    } else { // a table whose slot is empty
+      tm = fasttm(L, hvalue(t)->metatable, TM_INDEX);
+      if (tm == NULL) {
+        setnilvalue(s2v(val));
+        return;
+      }
+    }
+    if (ttisfunction(tm)) {
+      luaT_callTMres(L, tm, t, key, val);
+      return;
+    }
+    t = tm; // index the metamethod value in turn
+    if (luaV_fastget(L, t, key, slot, luaH_get)) {
+      setobj2s(L, val, slot);
+      return;
+    }
+  }
+  luaG_runerror(L, "'__index' chain too long; possible loop");
+}
+
+void luaV_finishset(lua_State *L, const TValue *t, TValue *key, TValue *val, const TValue *slot) {
+  for (int loop = 0; loop < MAXTAGLOOP; loop++) {
+    const TValue *tm;
+    if (slot != NULL) { // a table
+      Table *h = hvalue(t);
+      tm = fasttm(L, h->metatable, TM_NEWINDEX);
+      if (tm == NULL) { // raw store
+        TValue *dst = isabstkey(slot) ? luaH_newkey(L, h, key) : cast(TValue *, slot);
+        setobj2t(L, dst, val);
+        invalidateTMcache(h);
+        luaC_barrierback(L, obj2gco(h), val);
+        return;
+      }
+    } else {
+      tm = luaT_gettmbyobj(L, t, TM_NEWINDEX);
+      if (l_unlikely(notm(tm))) luaG_typeerror(L, t, "index");
+    }
+    if (ttisfunction(tm)) {
+      luaT_callTM(L, tm, t, key, val);
+      return;
+    }
+    t = tm;
+    if (luaV_fastget(L, t, key, slot, luaH_get)) {
+      luaV_finishfastset(L, t, slot, val);
+      return;
+    }
+  }
+  luaG_runerror(L, "'__newindex' chain too long; possible loop");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Concatenation and length
+
+#define tostring(L, o) (ttisstring(o) || (cvt2str(o) && (luaO_tostring(L, o), 1)))
+#define isemptystr(o) (ttisshrstring(o) && tsvalue(o)->shrlen == 0)
+
+static void copy2buff(StkId top, int n, char *buff) {
+  size_t tl = 0;
+  do {
+    size_t l = vslen(s2v(top - n));
+    memcpy(buff + tl, svalue(s2v(top - n)), l);
+    tl += l;
+  } while (--n > 0);
+}
+
+void luaV_concat(lua_State *L, int total) {
+  if (total == 1) return;
+  do {
+    StkId top = L->top;
+    int n = 2; // values handled in this pass
+    if (!(ttisstring(s2v(top - 2)) || cvt2str(s2v(top - 2))) || !tostring(L, s2v(top - 1))) {
+      luaT_tryconcatTM(L);
+    } else if (isemptystr(s2v(top - 1))) {
+      cast_void(tostring(L, s2v(top - 2)));
+    } else if (isemptystr(s2v(top - 2))) {
+      setobjs2s(L, top - 2, top - 1);
+    } else {
+      // join as many strings and numbers as possible in one step
+      size_t tl = vslen(s2v(top - 1));
+      TString *ts;
+      for (n = 1; n < total && tostring(L, s2v(top - n - 1)); n++) {
+        size_t l = vslen(s2v(top - n - 1));
+        if (l_unlikely(l >= MAX_SIZE - sizeof(TString) - tl))
+          luaG_runerror(L, "string length overflow");
+        tl += l;
+      }
+      if (tl <= LUAI_MAXSHORTLEN) {
+        char buff[LUAI_MAXSHORTLEN];
+        copy2buff(top, n, buff);
+        ts = luaS_newlstr(L, buff, tl);
+      } else {
+        ts = luaS_createlngstrobj(L, tl);
+        copy2buff(top, n, getstr(ts));
+      }
+      setsvalue2s(L, top - n, ts);
+    }
+    total -= n - 1;
+    L->top -= n - 1;
+  } while (total > 1);
+}
+
+void luaV_objlen(lua_State *L, StkId ra, const TValue *rb) {
+  const TValue *tm;
+  switch (ttypetag(rb)) {
+    case LUA_VTABLE: {
+      Table *h = hvalue(rb);
+      tm = fasttm(L, h->metatable, TM_LEN);
+      if (tm) break;
+      setivalue(s2v(ra), l_castU2S(luaH_getn(h)));
+      return;
+    }
+    case LUA_VSHRSTR:
+      setivalue(s2v(ra), tsvalue(rb)->shrlen);
+      return;
+    case LUA_VLNGSTR:
+      setivalue(s2v(ra), cast(lua_Integer, tsvalue(rb)->u.lnglen));
+      return;
+    default:
+      tm = luaT_gettmbyobj(L, rb, TM_LEN);
+      if (l_unlikely(notm(tm))) luaG_typeerror(L, rb, "get length of");
+      break;
+  }
+  luaT_callTMres(L, tm, rb, rb, ra);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Numeric for loops
+
+// Converts the limit of an integer loop; returns 1 when the loop must be skipped.
+static int forlimit(lua_State *L, lua_Integer init, const TValue *lim, lua_Integer *p,
+                    lua_Integer step) {
+  if (!luaV_tointeger(lim, p, (step < 0 ? F2Iceil : F2Ifloor))) {
+    lua_Number flim;
+    if (!tonumber(lim, &flim)) luaG_forerror(L, lim, "limit");
+    // a float out of the integer range
+    if (luai_numlt(0, flim)) {
+      if (step < 0) return 1;
+      *p = LUA_MAXINTEGER;
+    } else {
+      if (step > 0) return 1;
+      *p = LUA_MININTEGER;
+    }
+  }
+  return step > 0 ? init > *p : init < *p;
+}
+
+// Prepares a numeric for loop at ra; returns 1 when the loop does not run.
+static int forprep(lua_State *L, StkId ra) {
+  TValue *pinit = s2v(ra);
+  TValue *plimit = s2v(ra + 1);
+  TValue *pstep = s2v(ra + 2);
+  if (ttisinteger(pinit) && ttisinteger(pstep)) {
+    lua_Integer init = ivalue(pinit);
+    lua_Integer step = ivalue(pstep);
+    lua_Integer limit;
+    if (step == 0) luaG_runerror(L, "'for' step is zero");
+    setivalue(s2v(ra + 3), init);
+    if (forlimit(L, init, plimit, &limit, step)) return 1;
+    // the iteration count, computed unsigned so that the control value never overflows
+    lua_Unsigned count;
+    if (step > 0) {
+      count = l_castS2U(limit) - l_castS2U(init);
+      if (step != 1) count /= l_castS2U(step);
+    } else {
+      count = l_castS2U(init) - l_castS2U(limit);
+      count /= l_castS2U(-(step + 1)) + 1u; // step+1 avoids negating minint
+    }
+    setivalue(plimit, l_castU2S(count));
+  } else {
+    lua_Number init, flimit, step;
+    if (l_unlikely(!tonumber(plimit, &flimit))) luaG_forerror(L, plimit, "limit");
+    if (l_unlikely(!tonumber(pstep, &step))) luaG_forerror(L, pstep, "step");
+    if (l_unlikely(!tonumber(pinit, &init))) luaG_forerror(L, pinit, "initial value");
+    if (step == 0) luaG_runerror(L, "'for' step is zero");
+    if (luai_numlt(0, step) ? luai_numlt(flimit, init) : luai_numlt(init, flimit)) return 1;
+    setfltvalue(plimit, flimit);
+    setfltvalue(pstep, step);
+    setfltvalue(s2v(ra), init);
+    setfltvalue(s2v(ra + 3), init);
+  }
+  return 0;
+}
+
+static inline int floatforloop(StkId ra) {
+  lua_Number step = fltvalue(s2v(ra + 2));
+  lua_Number limit = fltvalue(s2v(ra + 1));
+  lua_Number idx = fltvalue(s2v(ra));
+  idx = idx + step;
+  if (luai_numlt(0, step) ? luai_numle(idx, limit) : luai_numle(limit, idx)) {
+    chgfltvalue(s2v(ra), idx);
+    setfltvalue(s2v(ra + 3), idx);
+    return 1;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Closures
+
+static void pushclosure(lua_State *L, Proto *p, UpVal **encup, StkId base, StkId ra) {
+  int nup = p->sizeupvalues;
+  Upvaldesc *uv = p->upvalues;
+  LClosure *ncl = luaF_newLclosure(L, nup);
+  ncl->p = p;
+  setclLvalue2s(L, ra, ncl); // anchor it before the upvalues are made
+  for (int i = 0; i < nup; i++) {
+    if (uv[i].instack)
+      ncl->upvals[i] = luaF_findupval(L, base + uv[i].idx);
+    else
+      ncl->upvals[i] = encup[uv[i].idx];
+    luaC_objbarrier(L, ncl, ncl->upvals[i]);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Completing an instruction interrupted by a yield inside a metamethod
+
+void luaV_finishOp(lua_State *L) {
+  CallInfo *ci = L->ci;
+  StkId base = ci->func + 1;
+  Instruction inst = *(ci->u.l.savedpc - 1);
+  OpCode op = GET_OPCODE(inst);
+  switch (op) {
+    case OP_MMBIN:
+    case OP_MMBINI:
+    case OP_MMBINK:
+      setobjs2s(L, base + GETARG_A(*(ci->u.l.savedpc - 2)), --L->top);
+      break;
+    case OP_UNM:
+    case OP_BNOT:
+    case OP_LEN:
+    case OP_GETTABUP:
+    case OP_GETTABLE:
+    case OP_GETI:
+    case OP_GETFIELD:
+    case OP_SELF:
+      setobjs2s(L, base + GETARG_A(inst), --L->top);
+      break;
+    case OP_LT:
+    case OP_LE:
+    case OP_LTI:
+    case OP_LEI:
+    case OP_GTI:
+    case OP_GEI:
+    case OP_EQ: {
+      int res = !l_isfalse(s2v(L->top - 1));
+      L->top--;
+      if (res != GETARG_k(inst)) ci->u.l.savedpc++; // condition failed: skip the jump
+      break;
+    }
+    case OP_CONCAT: {
+      StkId top = L->top - 1; // top when the metamethod was called
+      int a = GETARG_A(inst);
+      int total = cast_int(top - 1 - (base + a)); // values still to join
+      setobjs2s(L, top - 2, top);
+      L->top = top - 1;
+      luaV_concat(L, total);
+      break;
+    }
+    default: // calls, OP_TFORCALL and the set instructions need nothing
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The cycle budget
+
+// Out of line: the slice's budget is spent (or the kernel asked for a yield) before the
+// instruction at pc. cpu_cycles is up to date. Returns when the instruction may run.
+[[gnu::noinline, gnu::cold]] static void budget_spent(lua_State *L, CallInfo *ci,
+                                                     const Instruction *pc) {
+  if (!yieldable(L)) {
+    // Code that cannot yield overruns its slice, but not without bound.
+    if ((int64_t)cpu_cycles - (int64_t)cpu_cycles_max > NONYIELD_CEILING) {
+      ci->u.l.savedpc = pc + 1; // report the line of this instruction
+      luaG_runerror(L, "cycle budget exceeded in non-yieldable code");
+    }
+    return;
+  }
+  L->slice_escape = 1;
+  if (ci->callstatus & CIST_RESUMED) { // resumed here: run at least this instruction
+    ci->callstatus &= ~CIST_RESUMED;
+    return;
+  }
+  if (!isIT(*pc)) L->top = ci->top; // keep every register live while suspended
+  ci->u.l.savedpc = pc;             // resume at this (uncharged) instruction
+  lua_yieldk(L, 0, 0, NULL);
+  ci->callstatus |= CIST_RESUMED;
+  luaD_throw(L, LUA_YIELD);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The interpreter
+
+#define RA(i) (base + GETARG_A(i))
+#define RB(i) (base + GETARG_B(i))
+#define vRB(i) s2v(RB(i))
+#define KB(i) (k + GETARG_B(i))
+#define RC(i) (base + GETARG_C(i))
+#define vRC(i) s2v(RC(i))
+#define KC(i) (k + GETARG_C(i))
+#define RKC(i) ((TESTARG_k(i)) ? k + GETARG_C(i) : s2v(base + GETARG_C(i)))
+
+#define updatetrap(ci) (trap = ci->u.l.trap)
+#define updatebase(ci) (base = ci->func + 1)
+#define updatestack(ci) \
+  { if (l_unlikely(trap)) { updatebase(ci); ra = RA(i); } }
+
+// The cycle counter lives in a local; the global is written before anything that can
+// allocate, call out, raise or read it, and read back afterwards.
+#define savecycles() (cpu_cycles = cycles)
+#define loadcycles() (cycles = cpu_cycles)
+#define addcycles(n) (cycles = (int32_t)((uint32_t)cycles + (uint32_t)(n)))
+// The 23 cheap opcodes give back one of the two cycles charged at dispatch.
+#define cheap() (cycles = (int32_t)((uint32_t)cycles - 1u))
+
+#define dojump(ci, i, e) { pc += GETARG_sJ(i) + e; updatetrap(ci); }
+#define donextjump(ci) { Instruction ni = *pc; dojump(ci, ni, 1); }
+#define docondjump() if (cond != GETARG_k(i)) pc++; else donextjump(ci);
+
+#define savepc(L) (ci->u.l.savedpc = pc)
+#define savestate(L, ci) (savepc(L), L->top = ci->top)
+
+// Calls that may run Lua code, allocate or raise.
+#define Protect(exp) { savestate(L, ci); savecycles(); exp; loadcycles(); updatetrap(ci); }
+// As Protect, but the top is already right.
+#define ProtectNT(exp) { savepc(L); savecycles(); exp; loadcycles(); updatetrap(ci); }
+// Calls that can only raise or allocate (no Lua code runs).
+#define halfProtect(exp) { savestate(L, ci); savecycles(); exp; loadcycles(); }
+
+#define checkGC(L, c) \
+  { luaC_condGC(L, (savepc(L), L->top = (c), savecycles()), (loadcycles(), updatetrap(ci))); }
+
+// Budget check, charge, hooks and fetch of the next instruction.
+#define vmfetch() \
+  { \
+    if (l_unlikely((cycles | cpu_superyielding) > cpu_cycles_max)) { \
+      savecycles(); \
+      budget_spent(L, ci, pc); \
+    } \
+    addcycles(2); \
+    if (l_unlikely(trap)) { \
+      savecycles(); \
+      trap = luaG_traceexec(L, pc); \
+      loadcycles(); \
+      updatebase(ci); \
+    } \
+    i = *(pc++); \
+    ra = RA(i); \
+  }
+
+#define vmdispatch(o) goto *disptab[o]
+#define vmcase(l) L_##l:
+#define vmbreak { vmfetch(); vmdispatch(GET_OPCODE(i)); }
+
+// Arithmetic fast paths: on success the following OP_MMBIN* is skipped (not dispatched).
+#define l_addi(L, a, b) intop(+, a, b)
+#define l_subi(L, a, b) intop(-, a, b)
+#define l_muli(L, a, b) intop(*, a, b)
+#define l_band(a, b) intop(&, a, b)
+#define l_bor(a, b) intop(|, a, b)
+#define l_bxor(a, b) intop(^, a, b)
+#define l_lti(a, b) (a < b)
+#define l_lei(a, b) (a <= b)
+#define l_gti(a, b) (a > b)
+#define l_gei(a, b) (a >= b)
+
+#define fadd(L, a, b) ((a) + (b))
+#define fsub(L, a, b) ((a) - (b))
+#define fmul(L, a, b) ((a) * (b))
+
+#define op_arithI(L, iop, fop) \
+  { \
+    TValue *v1 = vRB(i); \
+    int imm = GETARG_sC(i); \
+    if (ttisinteger(v1)) { \
+      lua_Integer iv1 = ivalue(v1); \
+      pc++; \
+      setivalue(s2v(ra), iop(L, iv1, imm)); \
+    } else if (ttisfloat(v1)) { \
+      lua_Number nb = fltvalue(v1); \
+      lua_Number fimm = cast_num(imm); \
+      pc++; \
+      setfltvalue(s2v(ra), fop(L, nb, fimm)); \
+    } \
+  }
+
+#define op_arithf_aux(L, v1, v2, fop) \
+  { \
+    lua_Number n1; \
+    lua_Number n2; \
+    if (tonumberns(v1, n1) && tonumberns(v2, n2)) { \
+      pc++; \
+      setfltvalue(s2v(ra), fop(L, n1, n2)); \
+    } \
+  }
+
+#define op_arithf(L, fop) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arithf_aux(L, v1, v2, fop); }
+#define op_arithfK(L, fop) { TValue *v1 = vRB(i); TValue *v2 = KC(i); op_arithf_aux(L, v1, v2, fop); }
+
+#define op_arith_aux(L, v1, v2, iop, fop) \
+  { \
+    if (ttisinteger(v1) && ttisinteger(v2)) { \
+      lua_Integer i1 = ivalue(v1); \
+      lua_Integer i2 = ivalue(v2); \
+      pc++; \
+      setivalue(s2v(ra), iop(L, i1, i2)); \
+    } else \
+      op_arithf_aux(L, v1, v2, fop); \
+  }
+
+#define op_arith(L, iop, fop) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arith_aux(L, v1, v2, iop, fop); }
+#define op_arithK(L, iop, fop) { TValue *v1 = vRB(i); TValue *v2 = KC(i); op_arith_aux(L, v1, v2, iop, fop); }
+
+#define op_bitwiseK(L, op) \
+  { \
+    TValue *v1 = vRB(i); \
+    TValue *v2 = KC(i); \
+    lua_Integer i1; \
+    lua_Integer i2 = ivalue(v2); \
+    if (tointegerns(v1, &i1)) { \
+      pc++; \
+      setivalue(s2v(ra), op(i1, i2)); \
+    } \
+  }
+
+#define op_bitwise(L, op) \
+  { \
+    TValue *v1 = vRB(i); \
+    TValue *v2 = vRC(i); \
+    lua_Integer i1; \
+    lua_Integer i2; \
+    if (tointegerns(v1, &i1) && tointegerns(v2, &i2)) { \
+      pc++; \
+      setivalue(s2v(ra), op(i1, i2)); \
+    } \
+  }
+
+#define op_order(L, opi, opn, other) \
+  { \
+    int cond; \
+    TValue *rb = vRB(i); \
+    if (ttisinteger(s2v(ra)) && ttisinteger(rb)) { \
+      lua_Integer ia = ivalue(s2v(ra)); \
+      lua_Integer ib = ivalue(rb); \
+      cond = opi(ia, ib); \
+    } else if (ttisnumber(s2v(ra)) && ttisnumber(rb)) \
+      cond = opn(s2v(ra), rb); \
+    else \
+      Protect(cond = other(L, s2v(ra), rb)); \
+    docondjump(); \
+  }
+
+#define op_orderI(L, opi, opf, inv, tm) \
+  { \
+    int cond; \
+    int im = GETARG_sB(i); \
+    if (ttisinteger(s2v(ra))) \
+      cond = opi(ivalue(s2v(ra)), im); \
+    else if (ttisfloat(s2v(ra))) { \
+      lua_Number fa = fltvalue(s2v(ra)); \
+      lua_Number fim = cast_num(im); \
+      cond = opf(fa, fim); \
+    } else { \
+      int isf = GETARG_C(i); \
+      Protect(cond = luaT_callorderiTM(L, s2v(ra), im, inv, isf, tm)); \
+    } \
+    docondjump(); \
+  }
+
+// Integer floor division and modulo inline; the rare divisors 0 and -1 go out of line.
+static inline lua_Integer idiv_fast(lua_State *L, lua_Integer m, lua_Integer n) {
+  if (l_likely(l_castS2U(n) + 1u > 1u)) {
+    lua_Integer q = m / n;
+    if ((m ^ n) < 0 && m % n != 0) q -= 1;
+    return q;
+  }
+  return luaV_idiv(L, m, n);
+}
+
+static inline lua_Integer imod_fast(lua_State *L, lua_Integer m, lua_Integer n) {
+  if (l_likely(l_castS2U(n) + 1u > 1u)) {
+    lua_Integer r = m % n;
+    if (r != 0 && (r ^ n) < 0) r += n;
+    return r;
+  }
+  return luaV_mod(L, m, n);
+}
+
+static inline lua_Number fmod_fast(lua_State *L, lua_Number a, lua_Number b) {
+  return luaV_modf(L, a, b);
+}
+
+// Peek operand: an integer, or a float with an integral value in [-2^63, 2^63).
+static inline int peekaddr(const TValue *o, lua_Integer *addr) {
+  if (ttisinteger(o)) {
+    *addr = ivalue(o);
+    return 1;
+  }
+  if (ttisfloat(o)) {
+    lua_Number f = fltvalue(o);
+    if (f == std::floor(f) && f >= -9223372036854775808.0 && f < 9223372036854775808.0) {
+      *addr = (lua_Integer)f;
+      return 1;
+    }
+  }
+  return 0;
+}
+
+void luaV_execute(lua_State *L, CallInfo *ci) {
+  static const void *const disptab[128] = {
+      &&L_OP_MOVE, &&L_OP_LOADI, &&L_OP_LOADF, &&L_OP_LOADK, &&L_OP_LOADKX, &&L_OP_LOADFALSE,
+      &&L_OP_LFALSESKIP, &&L_OP_LOADTRUE, &&L_OP_LOADNIL, &&L_OP_GETUPVAL, &&L_OP_SETUPVAL,
+      &&L_OP_GETTABUP, &&L_OP_GETTABLE, &&L_OP_GETI, &&L_OP_GETFIELD, &&L_OP_SETTABUP,
+      &&L_OP_SETTABLE, &&L_OP_SETI, &&L_OP_SETFIELD, &&L_OP_NEWTABLE, &&L_OP_SELF,
+      &&L_OP_ADDI, &&L_OP_ADDK, &&L_OP_SUBK, &&L_OP_MULK, &&L_OP_MODK, &&L_OP_POWK,
+      &&L_OP_DIVK, &&L_OP_IDIVK, &&L_OP_BANDK, &&L_OP_BORK, &&L_OP_BXORK, &&L_OP_SHRI,
+      &&L_OP_SHLI, &&L_OP_ADD, &&L_OP_SUB, &&L_OP_MUL, &&L_OP_MOD, &&L_OP_POW, &&L_OP_DIV,
+      &&L_OP_IDIV, &&L_OP_BAND, &&L_OP_BOR, &&L_OP_BXOR, &&L_OP_SHL, &&L_OP_SHR,
+      &&L_OP_MMBIN, &&L_OP_MMBINI, &&L_OP_MMBINK, &&L_OP_UNM, &&L_OP_BNOT, &&L_OP_NOT,
+      &&L_OP_PEEK, &&L_OP_PEEK2, &&L_OP_PEEK4, &&L_OP_PEEK8, &&L_OP_LEN, &&L_OP_CONCAT,
+      &&L_OP_CLOSE, &&L_OP_TBC, &&L_OP_JMP, &&L_OP_EQ, &&L_OP_LT, &&L_OP_LE, &&L_OP_EQK,
+      &&L_OP_EQI, &&L_OP_LTI, &&L_OP_LEI, &&L_OP_GTI, &&L_OP_GEI, &&L_OP_TEST,
+      &&L_OP_TESTSET, &&L_OP_CALL, &&L_OP_TAILCALL, &&L_OP_RETURN, &&L_OP_RETURN0,
+      &&L_OP_RETURN1, &&L_OP_FORLOOP, &&L_OP_FORPREP, &&L_OP_TFORPREP, &&L_OP_TFORCALL,
+      &&L_OP_TFORLOOP, &&L_OP_SETLIST, &&L_OP_CLOSURE, &&L_OP_VARARG, &&L_OP_VARARGPREP,
+      &&L_OP_EXTRAARG,
+      // opcodes 87-127 do not exist; a corrupt chunk reaching one does nothing
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
+      &&L_OP_EXTRAARG};
+  static_assert(NUM_OPCODES == 87, "dispatch table covers the opcodes");
+
+  LClosure *cl;
+  TValue *k;
+  StkId base;
+  const Instruction *pc;
+  int trap;
+  int32_t cycles = cpu_cycles;
+  Instruction i;
+  StkId ra;
+
+startfunc:
+returning:
+  trap = L->hookmask;
+  cl = clLvalue(s2v(ci->func));
+  k = cl->p->k;
+  pc = ci->u.l.savedpc;
+  if (l_unlikely(trap)) {
+    if (pc == cl->p->code) { // first instruction of a call
+      if (cl->p->is_vararg)
+        trap = 0; // hooks start after OP_VARARGPREP
+      else if (!(ci->callstatus & CIST_RESUMED)) {
+        savecycles();
+        luaD_hookcall(L, ci);
+        loadcycles();
+      }
+    }
+    ci->u.l.trap = 1;
+  }
+  base = ci->func + 1;
+  vmbreak;
+
+  vmcase(OP_MOVE) {
+    cheap();
+    setobjs2s(L, ra, RB(i));
+    vmbreak;
+  }
+  vmcase(OP_LOADI) {
+    cheap();
+    lua_Integer b = GETARG_sBx(i);
+    setivalue(s2v(ra), b);
+    vmbreak;
+  }
+  vmcase(OP_LOADF) {
+    int b = GETARG_sBx(i);
+    setfltvalue(s2v(ra), cast_num(b));
+    vmbreak;
+  }
+  vmcase(OP_LOADK) {
+    cheap();
+    TValue *rb = k + GETARG_Bx(i);
+    setobj2s(L, ra, rb);
+    vmbreak;
+  }
+  vmcase(OP_LOADKX) {
+    cheap();
+    TValue *rb = k + GETARG_Ax(*pc);
+    pc++; // OP_EXTRAARG is consumed here
+    setobj2s(L, ra, rb);
+    vmbreak;
+  }
+  vmcase(OP_LOADFALSE) {
+    cheap();
+    setbfvalue(s2v(ra));
+    vmbreak;
+  }
+  vmcase(OP_LFALSESKIP) {
+    setbfvalue(s2v(ra));
+    pc++;
+    vmbreak;
+  }
+  vmcase(OP_LOADTRUE) {
+    cheap();
+    setbtvalue(s2v(ra));
+    vmbreak;
+  }
+  vmcase(OP_LOADNIL) {
+    cheap();
+    int b = GETARG_B(i);
+    do {
+      setnilvalue(s2v(ra++));
+    } while (b--);
+    vmbreak;
+  }
+  vmcase(OP_GETUPVAL) {
+    int b = GETARG_B(i);
+    setobj2s(L, ra, cl->upvals[b]->v);
+    vmbreak;
+  }
+  vmcase(OP_SETUPVAL) {
+    UpVal *uv = cl->upvals[GETARG_B(i)];
+    setobj(L, uv->v, s2v(ra));
+    luaC_barrier(L, uv, s2v(ra));
+    vmbreak;
+  }
+  vmcase(OP_GETTABUP) {
+    const TValue *slot;
+    TValue *upval = cl->upvals[GETARG_B(i)]->v;
+    TValue *rc = KC(i);
+    TString *key = tsvalue(rc);
+    if (luaV_fastget(L, upval, key, slot, luaH_getshortstr)) {
+      setobj2s(L, ra, slot);
+    } else
+      Protect(luaV_finishget(L, upval, rc, ra, slot));
+    vmbreak;
+  }
+  vmcase(OP_GETTABLE) {
+    const TValue *slot;
+    TValue *rb = vRB(i);
+    TValue *rc = vRC(i);
+    lua_Integer n;
+    if (ttisinteger(rc) ? (cast_void(n = ivalue(rc)), luaV_fastgeti(L, rb, n, slot))
+                        : luaV_fastget(L, rb, rc, slot, luaH_get)) {
+      setobj2s(L, ra, slot);
+    } else
+      Protect(luaV_finishget(L, rb, rc, ra, slot));
+    vmbreak;
+  }
+  vmcase(OP_GETI) {
+    const TValue *slot;
+    TValue *rb = vRB(i);
+    lua_Integer c = GETARG_C(i);
+    if (luaV_fastgeti(L, rb, c, slot)) {
+      setobj2s(L, ra, slot);
+    } else {
+      TValue key;
+      setivalue(&key, c);
+      Protect(luaV_finishget(L, rb, &key, ra, slot));
+    }
+    vmbreak;
+  }
+  vmcase(OP_GETFIELD) {
+    const TValue *slot;
+    TValue *rb = vRB(i);
+    TValue *rc = KC(i);
+    TString *key = tsvalue(rc);
+    if (luaV_fastget(L, rb, key, slot, luaH_getshortstr)) {
+      setobj2s(L, ra, slot);
+    } else
+      Protect(luaV_finishget(L, rb, rc, ra, slot));
+    vmbreak;
+  }
+  vmcase(OP_SETTABUP) {
+    const TValue *slot;
+    TValue *upval = cl->upvals[GETARG_A(i)]->v;
+    TValue *rb = KB(i);
+    TValue *rc = RKC(i);
+    TString *key = tsvalue(rb);
+    if (luaV_fastget(L, upval, key, slot, luaH_getshortstr)) {
+      luaV_finishfastset(L, upval, slot, rc);
+    } else
+      Protect(luaV_finishset(L, upval, rb, rc, slot));
+    vmbreak;
+  }
+  vmcase(OP_SETTABLE) {
+    const TValue *slot;
+    TValue *rb = vRB(i);
+    TValue *rc = RKC(i);
+    lua_Integer n;
+    if (ttisinteger(rb) ? (cast_void(n = ivalue(rb)), luaV_fastgeti(L, s2v(ra), n, slot))
+                        : luaV_fastget(L, s2v(ra), rb, slot, luaH_get)) {
+      luaV_finishfastset(L, s2v(ra), slot, rc);
+    } else
+      Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
+    vmbreak;
+  }
+  vmcase(OP_SETI) {
+    const TValue *slot;
+    lua_Integer c = GETARG_B(i);
+    TValue *rc = RKC(i);
+    if (luaV_fastgeti(L, s2v(ra), c, slot)) {
+      luaV_finishfastset(L, s2v(ra), slot, rc);
+    } else {
+      TValue key;
+      setivalue(&key, c);
+      Protect(luaV_finishset(L, s2v(ra), &key, rc, slot));
+    }
+    vmbreak;
+  }
+  vmcase(OP_SETFIELD) {
+    const TValue *slot;
+    TValue *rb = KB(i);
+    TValue *rc = RKC(i);
+    TString *key = tsvalue(rb);
+    if (luaV_fastget(L, s2v(ra), key, slot, luaH_getshortstr)) {
+      luaV_finishfastset(L, s2v(ra), slot, rc);
+    } else
+      Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
+    vmbreak;
+  }
+  vmcase(OP_NEWTABLE) {
+    int b = GETARG_B(i); // log2(hash size) + 1
+    unsigned int c = GETARG_C(i);
+    if (b > 0) b = 1 << (b - 1);
+    if (TESTARG_k(i)) c += cast_uint(GETARG_Ax(*pc)) * (MAXARG_C + 1);
+    pc++; // the following OP_EXTRAARG is always consumed
+    L->top = ra + 1; // correct top in case of an emergency collection
+    savepc(L);
+    savecycles();
+    Table *t = luaH_new(L);
+    sethvalue2s(L, ra, t);
+    if (b != 0 || c != 0) luaH_resize(L, t, c, cast_uint(b));
+    loadcycles();
+    checkGC(L, ra + 1);
+    vmbreak;
+  }
+  vmcase(OP_SELF) {
+    const TValue *slot;
+    TValue *rb = vRB(i);
+    TValue *rc = RKC(i);
+    TString *key = tsvalue(rc);
+    setobj2s(L, ra + 1, rb);
+    if (luaV_fastget(L, rb, key, slot, luaH_getstr)) {
+      setobj2s(L, ra, slot);
+    } else
+      Protect(luaV_finishget(L, rb, rc, ra, slot));
+    vmbreak;
+  }
+  vmcase(OP_ADDI) {
+    cheap();
+    op_arithI(L, l_addi, fadd);
+    vmbreak;
+  }
+  vmcase(OP_ADDK) {
+    cheap();
+    op_arithK(L, l_addi, fadd);
+    vmbreak;
+  }
+  vmcase(OP_SUBK) {
+    cheap();
+    op_arithK(L, l_subi, fsub);
+    vmbreak;
+  }
+  vmcase(OP_MULK) {
+    op_arithK(L, l_muli, fmul);
+    vmbreak;
+  }
+  vmcase(OP_MODK) {
+    op_arithK(L, imod_fast, fmod_fast);
+    vmbreak;
+  }
+  vmcase(OP_POWK) {
+    op_arithfK(L, luai_numpow);
+    vmbreak;
+  }
+  vmcase(OP_DIVK) {
+    op_arithfK(L, luai_numdiv);
+    vmbreak;
+  }
+  vmcase(OP_IDIVK) {
+    op_arithK(L, idiv_fast, luai_numidiv);
+    vmbreak;
+  }
+  vmcase(OP_BANDK) {
+    cheap();
+    op_bitwiseK(L, l_band);
+    vmbreak;
+  }
+  vmcase(OP_BORK) {
+    cheap();
+    op_bitwiseK(L, l_bor);
+    vmbreak;
+  }
+  vmcase(OP_BXORK) {
+    cheap();
+    op_bitwiseK(L, l_bxor);
+    vmbreak;
+  }
+  vmcase(OP_SHRI) {
+    cheap();
+    TValue *rb = vRB(i);
+    int ic = GETARG_sC(i);
+    lua_Integer ib;
+    if (tointegerns(rb, &ib)) {
+      pc++;
+      setivalue(s2v(ra), luaV_shiftl(ib, -ic));
+    }
+    vmbreak;
+  }
+  vmcase(OP_SHLI) {
+    cheap();
+    TValue *rb = vRB(i);
+    int ic = GETARG_sC(i);
+    lua_Integer ib;
+    if (tointegerns(rb, &ib)) {
+      pc++;
+      setivalue(s2v(ra), luaV_shiftl(ic, ib));
+    }
+    vmbreak;
+  }
+  vmcase(OP_ADD) {
+    cheap();
+    op_arith(L, l_addi, fadd);
+    vmbreak;
+  }
+  vmcase(OP_SUB) {
+    cheap();
+    op_arith(L, l_subi, fsub);
+    vmbreak;
+  }
+  vmcase(OP_MUL) {
+    op_arith(L, l_muli, fmul);
+    vmbreak;
+  }
+  vmcase(OP_MOD) {
+    op_arith(L, imod_fast, fmod_fast);
+    vmbreak;
+  }
+  vmcase(OP_POW) {
+    op_arithf(L, luai_numpow);
+    vmbreak;
+  }
+  vmcase(OP_DIV) {
+    op_arithf(L, luai_numdiv);
+    vmbreak;
+  }
+  vmcase(OP_IDIV) {
+    op_arith(L, idiv_fast, luai_numidiv);
+    vmbreak;
+  }
+  vmcase(OP_BAND) {
+    cheap();
+    op_bitwise(L, l_band);
+    vmbreak;
+  }
+  vmcase(OP_BOR) {
+    cheap();
+    op_bitwise(L, l_bor);
+    vmbreak;
+  }
+  vmcase(OP_BXOR) {
+    cheap();
+    op_bitwise(L, l_bxor);
+    vmbreak;
+  }
+  vmcase(OP_SHL) {
+    cheap();
+    TValue *v1 = vRB(i);
+    TValue *v2 = vRC(i);
+    lua_Integer i1, i2;
+    if (tointegerns(v1, &i1) && tointegerns(v2, &i2)) {
+      pc++;
+      setivalue(s2v(ra), luaV_shiftl(i1, i2));
+    }
+    vmbreak;
+  }
+  vmcase(OP_SHR) {
+    cheap();
+    TValue *v1 = vRB(i);
+    TValue *v2 = vRC(i);
+    lua_Integer i1, i2;
+    if (tointegerns(v1, &i1) && tointegerns(v2, &i2)) {
+      pc++;
+      setivalue(s2v(ra), luaV_shiftl(i1, intop(-, 0, i2)));
+    }
+    vmbreak;
+  }
+  vmcase(OP_MMBIN) {
+    Instruction pi = *(pc - 2); // the arithmetic instruction
+    TValue *rb = vRB(i);
+    TMS tm = (TMS)GETARG_C(i);
+    StkId result = RA(pi);
+    Protect(luaT_trybinTM(L, s2v(ra), rb, result, tm));
+    vmbreak;
+  }
+  vmcase(OP_MMBINI) {
+    Instruction pi = *(pc - 2);
+    int imm = GETARG_sB(i);
+    TMS tm = (TMS)GETARG_C(i);
+    int flip = GETARG_k(i);
+    StkId result = RA(pi);
+    Protect(luaT_trybiniTM(L, s2v(ra), imm, flip, result, tm));
+    vmbreak;
+  }
+  vmcase(OP_MMBINK) {
+    Instruction pi = *(pc - 2);
+    TValue *imm = KB(i);
+    TMS tm = (TMS)GETARG_C(i);
+    int flip = GETARG_k(i);
+    StkId result = RA(pi);
+    Protect(luaT_trybinassocTM(L, s2v(ra), imm, flip, result, tm));
+    vmbreak;
+  }
+  vmcase(OP_UNM) {
+    cheap();
+    TValue *rb = vRB(i);
+    lua_Number nb;
+    if (ttisinteger(rb)) {
+      lua_Integer ib = ivalue(rb);
+      setivalue(s2v(ra), intop(-, 0, ib));
+    } else if (tonumberns(rb, nb)) {
+      setfltvalue(s2v(ra), -nb);
+    } else
+      Protect(luaT_trybinTM(L, rb, rb, ra, TM_UNM));
+    vmbreak;
+  }
+  vmcase(OP_BNOT) {
+    TValue *rb = vRB(i);
+    lua_Integer ib;
+    if (tointegerns(rb, &ib)) {
+      setivalue(s2v(ra), intop(^, ~l_castS2U(0), ib));
+    } else
+      Protect(luaT_trybinTM(L, rb, rb, ra, TM_BNOT));
+    vmbreak;
+  }
+  vmcase(OP_NOT) {
+    TValue *rb = vRB(i);
+    if (l_isfalse(rb))
+      setbtvalue(s2v(ra));
+    else
+      setbfvalue(s2v(ra));
+    vmbreak;
+  }
+  vmcase(OP_PEEK) {
+    lua_Integer addr;
+    if (l_unlikely(!peekaddr(vRB(i), &addr))) halfProtect(luaG_typeerror(L, vRB(i), "perform arithmetic on"));
+    setivalue(s2v(ra), (lua_Integer)(peek(addr) & 0xff));
+    vmbreak;
+  }
+  vmcase(OP_PEEK2) {
+    lua_Integer addr;
+    if (l_unlikely(!peekaddr(vRB(i), &addr))) halfProtect(luaG_typeerror(L, vRB(i), "perform arithmetic on"));
+    setivalue(s2v(ra), (lua_Integer)(int16_t)peek2(addr)); // sign-extended
+    vmbreak;
+  }
+  vmcase(OP_PEEK4) {
+    lua_Integer addr;
+    if (l_unlikely(!peekaddr(vRB(i), &addr))) halfProtect(luaG_typeerror(L, vRB(i), "perform arithmetic on"));
+    setivalue(s2v(ra), (lua_Integer)(int32_t)peek4(addr)); // sign-extended
+    vmbreak;
+  }
+  vmcase(OP_PEEK8) {
+    lua_Integer addr;
+    if (l_unlikely(!peekaddr(vRB(i), &addr))) halfProtect(luaG_typeerror(L, vRB(i), "perform arithmetic on"));
+    setivalue(s2v(ra), (lua_Integer)peek8(addr));
+    vmbreak;
+  }
+  vmcase(OP_LEN) {
+    Protect(luaV_objlen(L, ra, vRB(i)));
+    vmbreak;
+  }
+  vmcase(OP_CONCAT) {
+    int n = GETARG_B(i);
+    L->top = ra + n; // end of the operands
+    ProtectNT(luaV_concat(L, n));
+    checkGC(L, L->top); // luaV_concat left the top right after the result
+    vmbreak;
+  }
+  vmcase(OP_CLOSE) {
+    Protect(luaF_close(L, ra, LUA_OK));
+    vmbreak;
+  }
+  vmcase(OP_TBC) {
+    halfProtect(luaF_newtbcupval(L, ra));
+    vmbreak;
+  }
+  vmcase(OP_JMP) {
+    dojump(ci, i, 0);
+    vmbreak;
+  }
+  vmcase(OP_EQ) {
+    int cond;
+    TValue *rb = vRB(i);
+    TValue *rav = s2v(ra);
+    if (ttypetag(rav) == ttypetag(rb) && !ttistable(rb) && !ttisfulluserdata(rb) &&
+        !ttislngstring(rb)) {
+      // same variant without metamethods: compare the payloads
+      if (ttisinteger(rb))
+        cond = ivalue(rav) == ivalue(rb);
+      else if (ttisfloat(rb))
+        cond = luai_numeq(fltvalue(rav), fltvalue(rb));
+      else if (ttisnil(rb) || ttisboolean(rb))
+        cond = 1;
+      else
+        cond = luaV_rawequalobj(rav, rb);
+    } else
+      Protect(cond = luaV_equalobj(L, rav, rb));
+    docondjump();
+    vmbreak;
+  }
+  vmcase(OP_LT) {
+    op_order(L, l_lti, LTnum, lessthanothers);
+    vmbreak;
+  }
+  vmcase(OP_LE) {
+    op_order(L, l_lei, LEnum, lessequalothers);
+    vmbreak;
+  }
+  vmcase(OP_EQK) {
+    TValue *rb = KB(i);
+    TValue *rav = s2v(ra);
+    int cond;
+    if (ttypetag(rav) != ttypetag(rb))
+      cond = ttisnumber(rav) && ttisnumber(rb) && luaV_rawequalobj(rav, rb);
+    else if (ttisinteger(rb))
+      cond = ivalue(rav) == ivalue(rb);
+    else if (ttisshrstring(rb))
+      cond = tsvalue(rav) == tsvalue(rb);
+    else
+      cond = luaV_rawequalobj(rav, rb); // constants never have metamethods
+    docondjump();
+    vmbreak;
+  }
+  vmcase(OP_EQI) {
+    int cond;
+    int im = GETARG_sB(i);
+    if (ttisinteger(s2v(ra)))
+      cond = (ivalue(s2v(ra)) == im);
+    else if (ttisfloat(s2v(ra)))
+      cond = luai_numeq(fltvalue(s2v(ra)), cast_num(im));
+    else
+      cond = 0;
+    docondjump();
+    vmbreak;
+  }
+  vmcase(OP_LTI) {
+    op_orderI(L, l_lti, luai_numlt, 0, TM_LT);
+    vmbreak;
+  }
+  vmcase(OP_LEI) {
+    op_orderI(L, l_lei, luai_numle, 0, TM_LE);
+    vmbreak;
+  }
+  vmcase(OP_GTI) {
+    op_orderI(L, l_gti, luai_numgt, 1, TM_LT);
+    vmbreak;
+  }
+  vmcase(OP_GEI) {
+    op_orderI(L, l_gei, luai_numge, 1, TM_LE);
+    vmbreak;
+  }
+  vmcase(OP_TEST) {
+    int cond = !l_isfalse(s2v(ra));
+    docondjump();
+    vmbreak;
+  }
+  vmcase(OP_TESTSET) {
+    TValue *rb = vRB(i);
+    if (l_isfalse(rb) == GETARG_k(i))
+      pc++;
+    else {
+      setobj2s(L, ra, rb);
+      donextjump(ci);
+    }
+    vmbreak;
+  }
+  vmcase(OP_CALL) {
+    CallInfo *newci;
+    int b = GETARG_B(i);
+    int nresults = GETARG_C(i) - 1;
+    if (b != 0) L->top = ra + b; // else the previous instruction set the top
+    savepc(L);
+    savecycles();
+    newci = luaD_precall(L, ra, nresults);
+    loadcycles();
+    if (newci == NULL)
+      updatetrap(ci); // a native function already ran
+    else {
+      ci = newci; // a Lua function runs in this same invocation
+      goto startfunc;
+    }
+    vmbreak;
+  }
+  vmcase(OP_TAILCALL) {
+    int b = GETARG_B(i); // number of arguments + 1
+    int nparams1 = GETARG_C(i);
+    // distance between the virtual and the real function slot (vararg functions)
+    int delta = (nparams1) ? ci->u.l.nextraargs + nparams1 : 0;
+    if (b != 0)
+      L->top = ra + b;
+    else
+      b = cast_int(L->top - ra);
+    savepc(ci);
+    savecycles();
+    if (TESTARG_k(i)) {
+      // the compiler guarantees no to-be-closed variables here: the stack does not move
+      luaF_close(L, base, NOCLOSINGMETH);
+    }
+    while (!ttisfunction(s2v(ra))) { // not a function: use its __call
+      checkstackGCp(L, 1, ra);
+      luaD_tryfuncTM(L, ra);
+      b++;
+    }
+    if (!ttisLclosure(s2v(ra))) { // a native function: call it and return its results
+      luaD_precall(L, ra, LUA_MULTRET);
+      loadcycles();
+      updatetrap(ci);
+      updatestack(ci);
+      ci->func -= delta;
+      savecycles();
+      luaD_poscall(L, ci, cast_int(L->top - ra));
+      loadcycles();
+      updatetrap(ci);
+      goto ret;
+    }
+    ci->func -= delta;
+    luaD_pretailcall(L, ci, ra, b);
+    loadcycles();
+    goto startfunc;
+  }
+  vmcase(OP_RETURN) {
+    int n = GETARG_B(i) - 1;
+    int nparams1 = GETARG_C(i);
+    if (n < 0) n = cast_int(L->top - ra);
+    savepc(ci);
+    if (TESTARG_k(i)) { // close upvalues and to-be-closed variables first
+      if (L->top < ci->top) L->top = ci->top;
+      savecycles();
+      luaF_close(L, base, LUA_OK);
+      loadcycles();
+      updatetrap(ci);
+      updatestack(ci);
+    }
+    if (nparams1) ci->func -= ci->u.l.nextraargs + nparams1;
+    L->top = ra + n;
+    savecycles();
+    luaD_poscall(L, ci, n);
+    loadcycles();
+    updatetrap(ci);
+    goto ret;
+  }
+  vmcase(OP_RETURN0) {
+    if (l_unlikely(L->hookmask)) {
+      L->top = ra;
+      savepc(ci);
+      savecycles();
+      luaD_poscall(L, ci, 0);
+      loadcycles();
+      trap = 1;
+    } else {
+      L->ci = ci->previous;
+      L->top = base - 1;
+      for (int nres = ci->nresults; l_unlikely(nres > 0); nres--) setnilvalue(s2v(L->top++));
+    }
+    goto ret;
+  }
+  vmcase(OP_RETURN1) {
+    if (l_unlikely(L->hookmask)) {
+      L->top = ra + 1;
+      savepc(ci);
+      savecycles();
+      luaD_poscall(L, ci, 1);
+      loadcycles();
+      trap = 1;
+    } else {
+      int nres = ci->nresults;
+      L->ci = ci->previous;
+      if (nres == 0)
+        L->top = base - 1;
+      else {
+        setobjs2s(L, base - 1, ra);
+        L->top = base;
+        for (; l_unlikely(nres > 1); nres--) setnilvalue(s2v(L->top++));
+      }
+    }
+    goto ret;
+  }
+  vmcase(OP_FORLOOP) {
+    if (ttisinteger(s2v(ra + 2))) { // integer loop
+      lua_Unsigned count = l_castS2U(ivalue(s2v(ra + 1)));
+      if (count > 0) {
+        lua_Integer step = ivalue(s2v(ra + 2));
+        lua_Integer idx = ivalue(s2v(ra));
+        chgivalue(s2v(ra + 1), l_castU2S(count - 1));
+        idx = intop(+, idx, step);
+        chgivalue(s2v(ra), idx);
+        setivalue(s2v(ra + 3), idx);
+        pc -= GETARG_Bx(i);
+      }
+    } else if (floatforloop(ra))
+      pc -= GETARG_Bx(i);
+    updatetrap(ci);
+    vmbreak;
+  }
+  vmcase(OP_FORPREP) {
+    int skip;
+    halfProtect(skip = forprep(L, ra));
+    if (skip) pc += GETARG_Bx(i) + 1;
+    vmbreak;
+  }
+  vmcase(OP_TFORPREP) {
+    halfProtect(luaF_newtbcupval(L, ra + 3));
+    pc += GETARG_Bx(i);
+    i = *(pc++); // the OP_TFORCALL runs without being dispatched
+    goto l_tforcall;
+  }
+  vmcase(OP_TFORCALL) {
+  l_tforcall:
+    // copy the iterator, state and control value, then call the copy
+    memcpy(ra + 4, ra, 3 * sizeof(*ra));
+    L->top = ra + 4 + 3;
+    ProtectNT(luaD_call(L, ra + 4, GETARG_C(i)));
+    updatestack(ci);
+    i = *(pc++); // the OP_TFORLOOP runs without being dispatched
+    goto l_tforloop;
+  }
+  vmcase(OP_TFORLOOP) {
+  l_tforloop:
+    if (!ttisnil(s2v(ra + 4))) {
+      setobjs2s(L, ra + 2, ra + 4);
+      pc -= GETARG_Bx(i);
+    }
+    vmbreak;
+  }
+  vmcase(OP_SETLIST) {
+    int n = GETARG_B(i);
+    unsigned int last = GETARG_C(i);
+    Table *h = hvalue(s2v(ra));
+    if (n == 0)
+      n = cast_int(L->top - ra) - 1;
+    else
+      L->top = ci->top; // correct top in case of an emergency collection
+    last += n;
+    if (TESTARG_k(i)) {
+      last += cast_uint(GETARG_Ax(*pc)) * (MAXARG_C + 1);
+      pc++;
+    }
+    if (last > luaH_realasize(h)) {
+      savepc(L);
+      savecycles();
+      luaH_resizearray(L, h, last);
+      loadcycles();
+    }
+    for (; n > 0; n--) {
+      TValue *val = s2v(ra + n);
+      setobj2t(L, &h->array[last - 1], val);
+      last--;
+      luaC_barrierback(L, obj2gco(h), val);
+    }
+    vmbreak;
+  }
+  vmcase(OP_CLOSURE) {
+    Proto *p = cl->p->p[GETARG_Bx(i)];
+    halfProtect(pushclosure(L, p, cl->upvals, base, ra));
+    checkGC(L, ra + 1);
+    vmbreak;
+  }
+  vmcase(OP_VARARG) {
+    int n = GETARG_C(i) - 1;
+    Protect(luaT_getvarargs(L, ci, ra, n));
+    vmbreak;
+  }
+  vmcase(OP_VARARGPREP) {
+    ProtectNT(luaT_adjustvarargs(L, GETARG_A(i), ci, cl->p));
+    if (l_unlikely(trap)) {
+      savecycles();
+      luaD_hookcall(L, ci);
+      loadcycles();
+      L->oldpc = 1; // the next instruction counts as a new line
+    }
+    updatebase(ci);
+    vmbreak;
+  }
+  vmcase(OP_EXTRAARG) {
+    vmbreak;
+  }
+
+ret:
+  if (ci->callstatus & CIST_FRESH) {
+    savecycles();
+    return;
+  }
+  ci = ci->previous;
+  goto returning;
+}

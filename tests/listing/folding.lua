@@ -1,0 +1,20 @@
+-- constant folding and the cases left to run time
+local a = -(3)
+local b = 2^10
+local c = 7 // 2
+local d = 1 << 62
+local e = 1 // 0
+local f = 1 % 0
+local g = 1 / 0
+local h = 0/0
+local i = -0.0
+local j = 1.5 & 1
+local k = 3 | 2.5
+local l = 5 % 0.0
+local m = ~2.0
+local n = 3 - 3.0
+local o = 10 \ 3
+local p = 1 ^^ 3
+local q = #"abc"
+local r = "a" .. "b"
+local s = not 1

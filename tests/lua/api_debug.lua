@@ -1,0 +1,245 @@
+-- The debug interface seen through the debug library: activation info, function names, locals,
+-- upvalues and hooks.
+
+-- Name of the function at level 2 (the caller of this helper), as "namewhat:name".
+local function callee_name()
+  local i = debug.getinfo(2, "n")
+  return i.namewhat .. ":" .. tostring(i.name)
+end
+
+-- Function names, by how the function was reached.
+function global_fn() local r = callee_name() return r end
+assert(global_fn() == "global:global_fn")
+local function local_fn() local r = callee_name() return r end
+assert(local_fn() == "local:local_fn")
+local obj = {f = function() local r = callee_name() return r end}
+function obj:m() local r = callee_name() return r end
+assert(obj.f() == "field:f")
+assert(obj:m() == "method:m")
+local up_fn = function() local r = callee_name() return r end
+assert((function() local r = up_fn() return r end)() == "upvalue:up_fn")
+
+-- Called from C (pcall) or entered by a tail call: no name.
+assert(select(2, pcall(function() local r = callee_name() return r end)) == ":nil")
+local function tail_target() local r = callee_name() return r end
+local function tail_caller() return tail_target() end
+assert(tail_caller() == ":nil")
+assert(debug.getinfo(1, "t").istailcall == false)
+do
+  local function t2() return debug.getinfo(1, "t").istailcall end
+  local function t1() return t2() end
+  assert(t1() == true)
+end
+
+-- Generic for iterator.
+do
+  local seen
+  for _ in function() seen = callee_name() return nil end do end
+  assert(seen == "for iterator:for iterator", seen)
+end
+
+-- Metamethods are named after their event without the underscores; "<" and "<=" are "order".
+do
+  local R
+  local mt = {}
+  for _, e in ipairs{"index", "newindex", "add", "lt", "le", "concat", "len", "unm", "eq", "close",
+                     "band", "shl", "idiv", "bnot", "mod", "div", "pow", "sub", "mul", "bor", "bxor", "shr"} do
+    mt["__" .. e] = function() R = callee_name() return true end
+  end
+  local a, b = setmetatable({}, mt), setmetatable({}, mt)
+  local function via(f, expected)
+    R = nil
+    f()
+    assert(R == expected, tostring(R) .. " ~= " .. expected)
+  end
+  via(function() local _ = a.x end, "metamethod:index")
+  via(function() local _ = a[1] end, "metamethod:index")
+  via(function() a.x = 1 end, "metamethod:newindex")
+  via(function() a[5] = 1 end, "metamethod:newindex")
+  via(function() local _ = a + 1 end, "metamethod:add")
+  via(function() local _ = a + b end, "metamethod:add")
+  via(function() local _ = 2 - a end, "metamethod:sub")
+  via(function() local _ = a * 2.5 end, "metamethod:mul")
+  via(function() local _ = a / b end, "metamethod:div")
+  via(function() local _ = a % 3 end, "metamethod:mod")
+  via(function() local _ = a ^ 2 end, "metamethod:pow")
+  via(function() local _ = a // 1 end, "metamethod:idiv")
+  via(function() local _ = a & 1 end, "metamethod:band")
+  via(function() local _ = a | b end, "metamethod:bor")
+  via(function() local _ = a ~ 1 end, "metamethod:bxor")
+  via(function() local _ = a << 1 end, "metamethod:shl")
+  via(function() local _ = a >> 1 end, "metamethod:shr")
+  via(function() local _ = ~a end, "metamethod:bnot")
+  via(function() local _ = -a end, "metamethod:unm")
+  via(function() local _ = #a end, "metamethod:len")
+  via(function() local _ = a .. "x" end, "metamethod:concat")
+  via(function() local _ = a == b end, "metamethod:eq")
+  via(function() local _ = a < b end, "metamethod:order")
+  via(function() local _ = a <= b end, "metamethod:order")
+  via(function() local _ = a > b end, "metamethod:order")
+  via(function() local _ = a < 1 end, "metamethod:order")
+  via(function() local _ = a <= 1 end, "metamethod:order")
+  -- comparisons with an immediate on the right of ">" and ">=" give no name
+  via(function() local _ = a > 1 end, ":nil")
+  via(function() local _ = a >= 1 end, ":nil")
+  via(function() do local c <close> = a end end, "metamethod:close")
+end
+
+-- A string constant called through the string metatable's __call.
+do
+  local smt = getmetatable("")
+  smt.__call = function() local r = callee_name() return r end
+  local r = ("abc")()
+  smt.__call = nil
+  assert(r == "constant:abc", r)
+end
+
+-- A finalizer is "__gc".
+do
+  local R
+  setmetatable({}, {__gc = function() R = callee_name() end})
+  collectgarbage()
+  assert(R == "metamethod:__gc", tostring(R))
+end
+
+-- getinfo fields.
+do
+  local i = debug.getinfo(print)
+  assert(i.what == "C" and i.short_src == "[C]" and i.source == "=[C]")
+  assert(i.currentline == -1 and i.linedefined == -1 and i.lastlinedefined == -1)
+  assert(i.nups == 0 and i.nparams == 0 and i.isvararg == true)
+  assert(i.func == print and i.activelines == nil)
+  local main = debug.getinfo(1, "S")
+  assert(main.what == "main" and main.short_src == "api_debug.lua" and main.source == "@api_debug.lua")
+  assert(main.linedefined == 0)
+  local function f(a, b, ...)
+    local x = 1
+    return x
+  end
+  local fi = debug.getinfo(f, "Su")
+  assert(fi.what == "Lua" and fi.nparams == 2 and fi.isvararg == true and fi.nups == 0)
+  assert(fi.lastlinedefined == fi.linedefined + 3)
+  local g = function() return f end
+  assert(debug.getinfo(g, "u").nups == 1 and debug.getinfo(g, "u").isvararg == false)
+  local here = debug.getinfo(1, "l").currentline
+  assert(debug.getinfo(1, "l").currentline == here + 1)
+  -- activelines: the lines of f that carry code
+  local lines = debug.getinfo(f, "L").activelines
+  assert(lines[fi.linedefined + 1] and lines[fi.linedefined + 2] and not lines[fi.linedefined - 1])
+  -- unknown option letters
+  assert(not pcall(debug.getinfo, 1, "X"))
+  assert(debug.getinfo(100) == nil)
+  -- "f" pushes the running function
+  assert(debug.getinfo(1, "f").func ~= nil)
+  local function me() return debug.getinfo(1, "f").func end
+  assert(me() == me)
+end
+
+-- Locals: names, temporaries, varargs, setlocal.
+do
+  local function f(a, b, ...)
+    local c = a + b
+    local names = {}
+    local i = 1
+    while true do
+      local n, v = debug.getlocal(1, i)
+      if not n then break end
+      names[i] = n
+      i = i + 1
+    end
+    assert(names[1] == "a" and names[2] == "b" and names[3] == "c")
+    assert(debug.getlocal(1, -1) == "(vararg)")
+    assert(select(2, debug.getlocal(1, -2)) == "v2")
+    assert(debug.getlocal(1, -3) == nil)
+    assert(debug.setlocal(1, 3, 100) == "c")
+    assert(debug.setlocal(1, 200, 1) == nil)
+    return c
+  end
+  assert(f(1, 2, "v1", "v2") == 100)
+  -- with a function: parameter names only
+  assert(debug.getlocal(f, 1) == "a" and debug.getlocal(f, 2) == "b" and debug.getlocal(f, 3) == nil)
+  assert(debug.getlocal(print, 1) == nil)
+  -- locals of a C function are temporaries
+  local t = {3, 1, 2}
+  local n, v
+  table.sort(t, function(a, b) n, v = debug.getlocal(2, 1) return a < b end)
+  assert(n == "(C temporary)" and v == t, tostring(n))
+  -- a Lua temporary: the slot above the named locals while a call is being set up
+  local function tmp() local a = 1; local r = {debug.getlocal(1, 2)} return r end
+  assert(tmp()[1] == "(temporary)")
+end
+
+-- Upvalues.
+do
+  local u1, u2 = 10, 20
+  local function f() return u1 + u2 end
+  assert(debug.getupvalue(f, 1) == "u1" and select(2, debug.getupvalue(f, 2)) == 20)
+  assert(debug.getupvalue(f, 3) == nil)
+  assert(debug.setupvalue(f, 2, 5) == "u2" and u2 == 5 and f() == 15)
+  -- a stripped function has no upvalue names
+  local s = load(string.dump(f, true))
+  assert(debug.getupvalue(s, 1) == "(no name)")
+  -- C functions: the empty name
+  local wrap = coroutine.wrap(function() end)
+  assert(debug.getupvalue(wrap, 1) == "")
+  assert(debug.getupvalue(print, 1) == nil)
+  -- identity and joining
+  local function g() return u1 end
+  assert(debug.upvalueid(f, 1) == debug.upvalueid(g, 1))
+  assert(debug.upvalueid(f, 1) ~= debug.upvalueid(f, 2))
+  local x = 99
+  local function h() return x end
+  debug.upvaluejoin(g, 1, h, 1)
+  assert(g() == 99 and debug.upvalueid(g, 1) == debug.upvalueid(h, 1))
+end
+
+-- Hooks.
+do
+  -- count hook with count 1 runs before every instruction
+  local n = 0
+  debug.sethook(function(ev) n = n + 1 end, "", 1)
+  local a = 1
+  a = a + 1
+  debug.sethook()
+  assert(n >= 3, n)
+  assert(debug.gethook() == nil)
+
+  -- a line hook fires on every iteration of a loop that spans one line
+  local lines = {}
+  local loopline = debug.getinfo(1, "l").currentline + 2
+  debug.sethook(function(ev, line) if ev == "line" then lines[#lines + 1] = line end end, "l")
+  for i = 1, 3 do local _ = i end
+  debug.sethook()
+  local count = 0
+  for _, l in ipairs(lines) do if l == loopline then count = count + 1 end end
+  assert(count >= 3, count)
+
+  -- call and return hooks
+  local events = {}
+  local function target() return 1 end
+  debug.sethook(function(ev) events[#events + 1] = ev end, "cr")
+  target()
+  debug.sethook()
+  local calls, rets = 0, 0
+  for _, e in ipairs(events) do
+    if e == "call" then calls = calls + 1 elseif e == "return" then rets = rets + 1 end
+  end
+  assert(calls >= 1 and rets >= 1)
+
+  -- gethook reports what was set
+  local hf = function() end
+  debug.sethook(hf, "crl", 5)
+  local f, mask, count2 = debug.gethook()
+  debug.sethook()
+  assert(f == hf and mask == "crl" and count2 == 5)
+
+  -- a hook function is called by the hooked activation itself: "hook" / "?"
+  local who
+  debug.sethook(function() who = callee_name() .. " " .. (function()
+    local i = debug.getinfo(3, "n") return i.namewhat .. ":" .. tostring(i.name) end)() debug.sethook() end, "l")
+  local _ = 1
+  debug.sethook()
+  assert(who == "hook:? :nil", who)
+end
+
+print("ok")

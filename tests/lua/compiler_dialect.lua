@@ -1,0 +1,216 @@
+-- The dialect's syntax: the ? print statement, single-line if and while, compound
+-- assignments, != \ ^^, escapes and binary numerals.
+
+-- ? resolves 'print' like any name: a local print wins
+do
+  local seen = {}
+  local function print(...) seen[#seen + 1] = table.pack(...) return "r1", "r2" end
+  ? 1, 2
+  ?
+  ? "x"   -- a trailing comment
+  local function three() return 7, 8, 9 end
+  ? three()
+  ? three(), 1
+  local function va(...)
+    ? ...
+  end
+  va("a", nil, "c")
+  assert(#seen == 6)
+  assert(seen[1].n == 2 and seen[1][1] == 1 and seen[1][2] == 2)
+  assert(seen[2].n == 0)
+  assert(seen[3].n == 1 and seen[3][1] == "x")
+  assert(seen[4].n == 3 and seen[4][3] == 9)
+  assert(seen[5].n == 2 and seen[5][1] == 7 and seen[5][2] == 1)
+  assert(seen[6].n == 3 and seen[6][2] == nil and seen[6][3] == "c")
+  -- as an expression it is worth one value
+  local v1, v2 = ? "e"
+  assert(v1 == "r1" and v2 == nil and seen[7][1] == "e")
+  local packed = {? "f"
+  }
+  assert(#packed == 1 and packed[1] == "r1")
+end
+
+-- ? with the global print
+do
+  local saved = print
+  local got
+  print = function(...) got = table.pack(...) end
+  ? "global", 3
+  print = saved
+  assert(got.n == 2 and got[1] == "global" and got[2] == 3)
+  -- at the end of a chunk without a line break
+  local g2
+  local f = load("? 'eof'", "=x", "t", {print = function(a) g2 = a end})
+  f()
+  assert(g2 == "eof")
+end
+
+-- single-line if
+do
+  local out = {}
+  local function print(...) out[#out + 1] = ... end
+  local c, d = true, false
+  if (c) out[#out + 1] = "a"
+  if (d) out[#out + 1] = "never"
+  assert(out[1] == "a" and #out == 1)
+  if (d) out[#out + 1] = "b1" else out[#out + 1] = "b2"
+  assert(out[2] == "b2")
+  if (c) if (c) out[#out + 1] = "nested"
+  assert(out[3] == "nested")
+  if (c) ? "printed"
+  assert(out[4] == "printed")
+  if (d) ? "not printed"  -- a comment after a single-line body
+  out[#out + 1] = "after"
+  assert(out[5] == "after")
+  if (d) if (c) ? "deep"   --[[ long comment ]]
+  out[#out + 1] = "after2"
+  assert(out[6] == "after2" and #out == 6)
+  if (c) or d out[#out + 1] = "or"
+  assert(out[7] == "or")
+  if (d) out[#out + 1] = "x" elseif c then out[#out + 1] = "elseif"
+  assert(out[8] == "elseif")
+  local function f(x) if (x) return 1 end
+  assert(f(true) == 1 and f(false) == nil)
+  local function g(x) if (x > 1) return "big" else return "small" end
+  assert(g(2) == "big" and g(0) == "small")
+  if (c) local scoped = 1; out[#out + 1] = scoped
+  assert(out[9] == 1 and scoped == nil)
+  -- an ordinary if with a parenthesised condition still works
+  if (c) then out[#out + 1] = "then" end
+  if (c) and d then out[#out + 1] = "no" else out[#out + 1] = "else" end
+  assert(out[10] == "then" and out[11] == "else")
+  if (c)
+  then out[#out + 1] = "next line then" end
+  assert(out[12] == "next line then")
+end
+
+-- single-line while
+do
+  local i = 0
+  while (i < 10) i += 1
+  assert(i == 10)
+  local n = 0
+  while (n < 100) if (n >= 5) break else n = n + 1
+  assert(n == 5)
+  local j, k = 0, 0
+  while (j < 3) j += 1; k += 2
+  assert(j == 3 and k == 6)
+  local function w(x) while (x < 3) x = x + 1 end
+  w(0)
+  local m = 0
+  repeat while (m < 2) m += 1 until true
+  assert(m == 2)
+end
+
+-- compound assignments: every operator, on locals, upvalues, globals and fields
+do
+  local x = 7
+  x += 3; assert(x == 10)
+  x -= 4; assert(x == 6)
+  x *= 2; assert(x == 12)
+  x /= 8; assert(x == 1.5)
+  x = 17
+  x %= 5; assert(x == 2)
+  x ^= 3; assert(x == 8.0)
+  x = 17
+  x \= 5; assert(x == 3)
+  x = 12
+  x &= 10; assert(x == 8)
+  x |= 3; assert(x == 11)
+  x ^^= 5; assert(x == 14)
+  x <<= 2; assert(x == 56)
+  x >>= 3; assert(x == 7)
+  local s = "a"
+  s ..= "b"; s ..= 1; assert(s == "ab1")
+  -- the right side is a whole expression
+  local y = 2
+  y *= 1 + 2; assert(y == 6)
+  y -= 1 - 1; assert(y == 6)
+  y ..= "x" .. "y"; assert(y == "6xy")
+  -- upvalues and globals
+  local up = 1
+  local function inc() up += 10 end
+  inc(); inc()
+  assert(up == 21)
+  G_COMPOUND = 5
+  G_COMPOUND *= 3
+  assert(G_COMPOUND == 15)
+  G_COMPOUND = nil
+  -- table and key evaluated once
+  local calls = 0
+  local t = {0, 0, x = {y = 1}}
+  local function key() calls = calls + 1 return 2 end
+  t[key()] += 5
+  assert(calls == 1 and t[2] == 5)
+  local function tab() calls = calls + 1 return t end
+  tab().x.y += 1
+  assert(calls == 2 and t.x.y == 2)
+  t[key() .. ""] = 0
+  t[key() .. ""] += 4
+  assert(t["2"] == 4 and calls == 4)
+  -- the indexed target is read before the right side runs
+  local u = {v = 1}
+  u.v += (function() u.v = 100 return 1 end)()
+  assert(u.v == 2)
+  -- a local target reads its register when the operation runs
+  local l = 1
+  l += (function() l = 100 return 1 end)()
+  assert(l == 101)
+  -- metamethods run for compound operators
+  local mt = {__add = function(a, b) return "added" end, __concat = function() return "cat" end}
+  local o = setmetatable({}, mt)
+  local o2 = o
+  o2 += 1
+  assert(o2 == "added")
+  o2 = o
+  o2 ..= "z"
+  assert(o2 == "cat")
+end
+
+-- hidden locals of compound assignments appear in the debug information
+do
+  T_HIDDEN = {a = 1}
+  T_HIDDEN.a += 1
+  local names = {}
+  local i = 1
+  while true do
+    local name = debug.getlocal(1, i)
+    if not name then break end
+    names[#names + 1] = name
+    i = i + 1
+  end
+  assert(names[1] == "(for compound)" and names[2] == "names" and #names == 3)
+  assert(T_HIDDEN.a == 2)
+  T_HIDDEN = nil
+end
+
+-- != and ~=, backslash floor division, ^^ exclusive or and bitwise not
+do
+  local a, b = 3, 4
+  assert((a != b) == true and (a != 3) == false and (a ~= b) == (a != b))
+  assert(a!=b)
+  assert(7 \ 2 == 3 and -7 \ 2 == -4 and 7.5 \ 2 == 3.0 and 7 \ 2 == 7 // 2)
+  assert(5 ^^ 3 == 6 and ^^0 == -1 and ^^a == ~a and a ^^ b == a ~ b)
+  assert(2 ^ 3 ^^ 1 == 9.0) -- ^ binds tighter than ^^
+  assert(1 | 6 ^^ 3 == 5 and 1 | (6 ^^ 3) == 5)
+  assert(load("x //= 2") == nil) -- no //= operator
+end
+
+-- numerals and escapes
+do
+  assert(0b101 == 5 and 0B11 == 3 and math.type(0b1) == "integer")
+  assert(0b1.1 == 1.5 and 0b.01 == 0.25 and math.type(0b1.1) == "float")
+  assert(0b1111111111111111111111111111111111111111111111111111111111111111 == -1)
+  assert("\*\#\-\|\+\^" == "\1\2\3\4\5\6")
+  assert(#"\*" == 1 and string.byte("\^") == 6)
+  assert(load("return 0b2") == nil and load("return 0b") == nil)
+end
+
+-- division by zero in constants is not folded and does not fail
+do
+  assert(7 // 0 == 9223372036854775807 and -7 // 0 == -9223372036854775807 and 7 % 0 == 0)
+  assert(7.0 / 0 == 1.7976931348623157e308 and -7 / 0.0 == -1.7976931348623157e308)
+  assert(0 / 0.0 == 1.7976931348623157e308 and 1 % 0.0 ~= 1 % 0.0)
+  assert(not pcall(load("return 1.5 & 1")) and not pcall(load("return 3 | 2.5")))
+end
+print("ok")

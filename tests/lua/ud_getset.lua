@@ -1,0 +1,115 @@
+-- get and set: index forms, counts, padding, out-of-range results and the stack limit.
+local NaN = math.huge - math.huge
+local function none(...) return select('#', ...) == 0 end
+local function pack(...) return {n = select('#', ...), ...} end
+local function same(t, e, msg)
+  assert(t.n == #e, (msg or "") .. ": " .. t.n .. " values, expected " .. #e)
+  for i = 1, #e do
+    if t[i] ~= e[i] or math.type(t[i]) ~= math.type(e[i]) then
+      error((msg or "") .. ": value " .. i .. " is " .. tostring(t[i]) .. ", expected " .. tostring(e[i]), 2)
+    end
+  end
+end
+
+local u = userdata("u8", 4)
+set(u, 0, 1, 2, 3, 4)
+same(pack(get(u)), {1, 2, 3, 4}, "whole")
+same(pack(get(u, 2)), {3}, "one")
+same(pack(get(u, 2, 5)), {3, 4, 0, 0, 0}, "padded")
+same(pack(get(u, 4)), {0.0}, "past the end")
+same(pack(get(u, -1)), {0.0}, "negative")
+same(pack(get(u, 2^32)), {0.0}, "2^32 is not element 0")
+same(pack(get(u, 4294967296)), {0.0}, "integer 2^32")
+same(pack(get(u, math.mininteger)), {0.0})
+assert(none(get(u, 0, 0)))
+assert(none(get(u, 0, -5)))
+assert(none(get(u, 9, 0)))
+same(pack(get(u, "2")), {3, 4, 0, 0}, "string x: count is the element count")
+same(pack(get(u, 1.9)), {2}, "floored")
+same(pack(get(u, -0.5)), {0.0}, "floored to -1")
+same(pack(get(u, 1, 2.7)), {2, 3}, "count floored")
+same(pack(get(u, 1, "2")), {2, 3}, "numeric string count")
+same(pack(get(u, 1, nil)), {2}, "count defaults to 1")
+assert(none(get(5)) and none(get()) and none(get({})))
+same(pack(u:get(1)), {2}, "method")
+
+-- 2-D
+local m = userdata("i16", 3, 4)
+for i = 0, 11 do m[i] = i - 6 end
+same(pack(get(m, 1, 2)), {1}, "2-D element 7")
+same(pack(get(m, 1, 2, 3)), {1, 2, 3}, "2-D run")
+same(pack(get(m, 2, 3, 4)), {5, 0, 0, 0})
+same(pack(get(m, 3, 0)), {0.0}, "x outside the width")
+same(pack(get(m, 0, 4)), {0.0}, "y outside the height")
+same(pack(get(m, 0, 0, 2)), {-6, -5})
+same(pack(get(m)), {-6, -5, -4, -3, -2, -1, 0, 1, 2, 3, 4, 5})
+same(pack(get(m, 0)), {-6}, "a number x: count defaults to 1")
+
+-- types
+local f = vec(1.5, 2.5)
+same(pack(get(f, 1, 3)), {2.5, 0, 0}, "f64 pads with integer 0")
+local i32 = userdata("i32", 2)
+set(i32, 0, -1, 2^31)
+same(pack(get(i32)), {-1, -2147483648})
+local i64 = userdata("i64", 2)
+set(i64, 0, math.maxinteger, math.mininteger)
+same(pack(get(i64)), {math.maxinteger, math.mininteger})
+
+-- set
+u = userdata("u8", 4)
+set(u, 1, 10, 20, 30)
+same(pack(get(u)), {0, 10, 20, 30})
+set(u, 3, 40, 50)
+same(pack(get(u)), {0, 10, 20, 40}, "clipped at the end")
+set(u, 4, 99)
+set(u, 1)
+set(u, -1, 99)
+same(pack(get(u)), {0, 10, 20, 40}, "nothing written")
+set(u, 0, 300, -1, 2.7, "7")
+same(pack(get(u)), {44, 255, 2, 7}, "u8 conversions")
+set(u, 0, true, {}, "x", nil)
+same(pack(get(u)), {0, 0, 0, 0}, "non-numbers store 0")
+set(u, 0.9, 7)
+assert(u[0] == 7)
+set(u, -0.5, 8)
+assert(u[0] == 8, "truncated toward zero")
+set(u, 2^32, 9)
+set(u, 2^32 + 1, 9)
+set(u, 4294967296, 9)
+set(u, NaN, 9)
+set(u, math.huge, 9)
+set(u, -2^63, 9)
+set(u, 2^70, 9)
+same(pack(get(u)), {8, 0, 0, 0}, "indices outside 32/64 bits write nothing")
+set(u, "2", 5)
+assert(u[0] == 5, "a string index counts as 0")
+u:set(3, 6)
+assert(u[3] == 6, "method")
+set(5, 1, 2)
+set(nil)
+
+set(m, 1, 2, 100, 101)
+same(pack(get(m, 1, 2, 2)), {100, 101}, "2-D set")
+set(m, 3, 0, 1)
+set(m, 0, 4, 1)
+same(pack(get(m, 0, 3, 3)), {3, 4, 5})
+set(m, 0, 0, 70000, -40000)
+same(pack(get(m, 0, 0, 2)), {4464, 25536}, "i16 low bits")
+
+set(f, 0, "3", 2)
+same(pack(get(f)), {0.0, 2.0}, "f64 stores numbers only")
+set(f, 1, 7)
+assert(f[1] == 7.0 and math.type(f[1]) == "float")
+set(i64, 0, 2^53, "12")
+same(pack(get(i64)), {9007199254740992, 12})
+
+-- the stack limit
+local big = userdata("u8", 200000)
+assert(none(get(big)), "more values than the stack can hold")
+assert(none(get(big, 0, 200000)))
+assert(none(get(big, -1, 200000)), "out of range fails the same way")
+assert(none(get(u, 0, 2^40)))
+assert(none(get(u, 0, 2^32 + 1)), "the count is not truncated")
+assert(select('#', get(big, 0, 1000)) == 1000)
+
+print("ok")
