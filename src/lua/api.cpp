@@ -545,8 +545,10 @@ int lua_getiuservalue(lua_State *L, int idx, int n) {
 // Set (pop the value)
 
 // After a store that may have given a key its first value: a metamethod may now be present.
-static void invalidatecache(const TValue *t) {
-  if (ttistable(t)) invalidateTMcache(hvalue(t));
+// Takes the table found before the store: a __newindex call may move the stack.
+static Table *tableof(const TValue *t) { return ttistable(t) ? hvalue(t) : nullptr; }
+static void invalidatecache(Table *h) {
+  if (h) invalidateTMcache(h);
 }
 
 static void auxsetstr(lua_State *L, const TValue *t, const char *k) {
@@ -558,8 +560,9 @@ static void auxsetstr(lua_State *L, const TValue *t, const char *k) {
   } else {
     setsvalue2s(L, L->top, str); // keep the key anchored on the stack
     api_incr_top(L);
+    Table *h = tableof(t);
     luaV_finishset(L, t, s2v(L->top - 1), s2v(L->top - 2), slot);
-    invalidatecache(t);
+    invalidatecache(h);
     L->top -= 2;
   }
 }
@@ -574,8 +577,9 @@ void lua_settable(lua_State *L, int idx) {
   if (luaV_fastget(L, t, s2v(L->top - 2), slot, luaH_get)) {
     luaV_finishfastset(L, t, slot, s2v(L->top - 1));
   } else {
+    Table *h = tableof(t);
     luaV_finishset(L, t, s2v(L->top - 2), s2v(L->top - 1), slot);
-    invalidatecache(t);
+    invalidatecache(h);
   }
   L->top -= 2;
 }
@@ -592,8 +596,9 @@ void lua_seti(lua_State *L, int idx, lua_Integer n) {
   } else {
     TValue aux;
     setivalue(&aux, n);
+    Table *h = tableof(t);
     luaV_finishset(L, t, &aux, s2v(L->top - 1), slot);
-    invalidatecache(t);
+    invalidatecache(h);
   }
   L->top--;
 }

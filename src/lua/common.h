@@ -113,7 +113,7 @@ inline lua_Number luai_numpow(lua_State *, lua_Number a, lua_Number b) {
 // Float modulo: fmod, then the divisor added when the signs differ (zero divisor gives NaN).
 inline lua_Number luai_nummod(lua_State *, lua_Number a, lua_Number b) {
   lua_Number m = std::fmod(a, b);
-  if ((m > 0) ? b < 0 : (m < 0 && b != m)) m += b;
+  if ((m > 0) ? b < 0 : (m < 0 && b > 0)) m += b;
   return m;
 }
 

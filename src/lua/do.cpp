@@ -637,7 +637,8 @@ int lua_pcallk(lua_State *L, int nargs, int nresults, int errfunc, lua_KContext 
     c.nresults = nresults;
     status = luaD_pcall(L, f_call, &c, savestack(L, c.func), func);
   } else {
-    // unprotected: an error is recovered by lua_resume at this frame
+    // A yieldable protected call: yields pass through to lua_resume, and an error after a
+    // yield (when this native frame no longer exists) is recovered there at this record.
     CallInfo *ci = L->ci;
     ci->u.c.k = k;
     ci->u.c.ctx = ctx;
@@ -646,10 +647,26 @@ int lua_pcallk(lua_State *L, int nargs, int nresults, int errfunc, lua_KContext 
     L->errfunc = func;
     setoah(ci->callstatus, L->allowhook);
     ci->callstatus |= CIST_YPCALL;
-    luaD_call(L, c.func, nresults);
+    lua_longjmp *jmp = L->errorJmp;
+    uint32_t oldnCcalls = L->nCcalls;
+    status = LUA_OK;
+    try {
+      luaD_call(L, c.func, nresults);
+    } catch (const LuaThrow &t) {
+      // An error while this frame still runs is recovered right here, the way lua_resume
+      // would recover it, without unwinding the whole thread first.
+      if (jmp == NULL || L->errorJmp != jmp || !errorstatus(jmp->status)) throw;
+      status = jmp->status;
+      jmp->status = LUA_OK; // the resume's record has not failed
+      L->nCcalls = oldnCcalls;
+      L->ci = ci;
+      L->allowhook = getoah(ci->callstatus);
+      status = luaD_closeprotected(L, ci->u2.funcidx, status);
+      luaD_seterrorobj(L, status, restorestack(L, ci->u2.funcidx));
+      luaD_shrinkstack(L);
+    }
     ci->callstatus &= ~CIST_YPCALL;
     L->errfunc = ci->u.c.old_errfunc;
-    status = LUA_OK;
   }
   adjustresults(L, nresults);
   return status;

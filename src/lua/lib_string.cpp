@@ -806,8 +806,8 @@ void addliteral(lua_State *L, luaL_Buffer *b, int arg) {
   }
 }
 
-// Reads one conversion spec starting after the '%'; writes "%<spec><letter>" into form and
-// returns the position of the conversion letter.
+// Reads one conversion starting after the '%'; writes it with its '%' and letter into form
+// and returns the position of the letter.
 const char *getformat(lua_State *L, const char *strfrmt, char *form) {
   const char *p = strfrmt;
   while (*p != '\0' && strchr(kFmtFlags, *p) != nullptr) p++;
@@ -988,14 +988,12 @@ enum KOption {
   Knop        // nothing
 };
 
-bool digit(int c) { return c_isdigit(c); }
-
 int getnum(const char **fmt, int df) {
-  if (!digit(uchar(**fmt))) return df;
+  if (!c_isdigit(uchar(**fmt))) return df;
   int a = 0;
   do {
     a = a * 10 + (*((*fmt)++) - '0');
-  } while (digit(uchar(**fmt)) && a <= (static_cast<int>(kMaxSize) - 9) / 10);
+  } while (c_isdigit(uchar(**fmt)) && a <= (static_cast<int>(kMaxSize) - 9) / 10);
   return a;
 }
 

@@ -1,5 +1,14 @@
 // Human-readable listing of compiled prototypes (the runner's --list). The format is stable:
 // tests compare it byte for byte.
+//
+//   main <chunk:first,last> (N instructions)
+//   P[+] params, S slots, U upvalues, L locals, K constants, F functions
+//   <index> [<line>] <OPNAME> <operands> [; note]     one per instruction, index from 1
+//   locals: name[first-last], ...                    instruction range where each is active
+//
+// Operands: A B C (signed immediates shown as values, " k" when the k bit is set), A Bx,
+// A sBx, Ax or sJ by the opcode's format. Notes give constants, upvalue names, metamethod
+// events, jump targets and call counts. Nested functions follow their parent, in order.
 #include "lua/listing.h"
 
 #include <string>

@@ -38,8 +38,9 @@ static_assert(offsetof(LX, l) == sizeof(void *), "extra slot precedes the thread
 #define FIRSTSTACK_SLOTS (BASIC_STACK_SIZE + EXTRA_STACK)
 #define FIRSTSTACK_BYTES (FIRSTSTACK_SLOTS * sizeof(TValue))
 
-// The seed mixes the clock with three addresses, so it differs per run and per state.
-static unsigned int makeseed(lua_State *L) {
+// The seed mixes the clock with three addresses (the thread, a local of lua_newstate and
+// lua_newstate itself), so it differs per run and per state.
+static unsigned int makeseed(lua_State *L, const void *local) {
   char buff[3 * sizeof(size_t)];
   unsigned int h = cast_uint(time(NULL));
   size_t t;
@@ -47,7 +48,7 @@ static unsigned int makeseed(lua_State *L) {
   t = (size_t)L;
   memcpy(buff + p, &t, sizeof(t));
   p += sizeof(t);
-  t = (size_t)&h;
+  t = (size_t)local;
   memcpy(buff + p, &t, sizeof(t));
   p += sizeof(t);
   t = (size_t)&lua_newstate;
@@ -223,7 +224,7 @@ lua_State *lua_newstate(lua_Alloc f, void *ud) {
   g->warnf = NULL;
   g->ud_warn = NULL;
   g->mainthread = L;
-  g->seed = makeseed(L);
+  g->seed = makeseed(L, &l);
   g->gcrunning = 0;  // no collection while building
   g->strt.size = g->strt.nuse = 0;
   g->strt.hash = NULL;

@@ -335,13 +335,14 @@ void Verifier::verifycode() {
   const Instruction *code = f->code;
   if (n == 0) fail("empty code");
   if (f->is_vararg && GET_OPCODE(code[0]) != OP_VARARGPREP) fail("missing vararg preparation");
+  // opcodes first: the checks below look at neighbours and jump targets through the mode table
+  for (int pc = 0; pc < n; pc++)
+    if (cast_int(GET_OPCODE(code[pc])) >= NUM_OPCODES) fail("bad opcode");
   TempVector<lu_byte> targets(S->L, cast_sizet(n));
   istarget = targets.v;
   for (int pc = 0; pc < n; pc++) {
     Instruction i = code[pc];
-    int opi = cast_int(GET_OPCODE(i));
-    if (opi >= NUM_OPCODES) fail("bad opcode");
-    OpCode op = cast(OpCode, opi);
+    OpCode op = GET_OPCODE(i);
     int a = GETARG_A(i), b = GETARG_B(i), c = GETARG_C(i);
     // every instruction but jumps and returns continues with the next one
     if (op != OP_JMP && op != OP_RETURN && op != OP_RETURN0 && op != OP_RETURN1 && pc + 1 >= n)
@@ -352,6 +353,10 @@ void Verifier::verifycode() {
     }
     if (isIT(i) && op != OP_VARARGPREP) {
       if (pc == 0 || !isOT(code[pc - 1])) fail("open top without call");
+      // the values run from this instruction's first register up to the top, which the
+      // previous one left at or above its own register A
+      int first = (op == OP_RETURN) ? a : a + 1;
+      if (first > GETARG_A(code[pc - 1])) fail("open top without call");
     }
     if (isarith(op)) {
       // the fast path skips the follow-up instruction
@@ -611,7 +616,8 @@ void Verifier::verifydebug() {
 void verify(LoadState *S, const Proto *f, const Proto *parent) {
   Verifier v{S, f, parent, nullptr};
   if (f->is_vararg > 1) v.fail("bad vararg flag");
-  if (f->numparams + f->is_vararg > f->maxstacksize) v.fail("bad stack size");
+  // (a vararg function's copy of itself goes above maxstack: the call reserves room for it)
+  if (f->numparams > f->maxstacksize) v.fail("bad stack size");
   v.verifyupvalues();
   v.verifycode();
   v.verifydebug();

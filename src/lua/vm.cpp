@@ -534,6 +534,9 @@ void luaV_finishOp(lua_State *L) {
 // instruction at pc. cpu_cycles is up to date. Returns when the instruction may run.
 [[gnu::noinline, gnu::cold]] static void budget_spent(lua_State *L, CallInfo *ci,
                                                      const Instruction *pc) {
+  // Keep the instruction charges that follow from wrapping a saturated counter negative,
+  // which would hide the spent budget from every later check.
+  if (l_unlikely(cpu_cycles > INT32_MAX - 64)) cpu_cycles = INT32_MAX - 64;
   if (!yieldable(L)) {
     // Code that cannot yield overruns its slice, but not without bound.
     if ((int64_t)cpu_cycles - (int64_t)cpu_cycles_max > NONYIELD_CEILING) {
@@ -602,6 +605,7 @@ void luaV_finishOp(lua_State *L) {
     if (l_unlikely((cycles | cpu_superyielding) > cpu_cycles_max)) { \
       savecycles(); \
       budget_spent(L, ci, pc); \
+      loadcycles(); \
     } \
     addcycles(2); \
     if (l_unlikely(trap)) { \
@@ -772,7 +776,20 @@ static inline int peekaddr(const TValue *o, lua_Integer *addr) {
   return 0;
 }
 
-void luaV_execute(lua_State *L, CallInfo *ci) {
+// Short-string lookup inlined into the field instructions (same walk as luaH_getshortstr).
+static const TValue vm_absentkey = {ABSTKEYCONSTANT};
+[[gnu::always_inline]] static inline const TValue *getshortstr_fast(Table *t, TString *key) {
+  Node *n = gnode(t, lmod(key->hash, (unsigned int)sizenode(t)));
+  for (;;) {
+    if (keyisshrstr(n) && keystrval(n) == key) return gval(n);
+    int nx = gnext(n);
+    if (nx == 0) return &vm_absentkey;
+    n += nx;
+  }
+}
+
+// Keep one dispatch jump per handler (direct threading) instead of a shared one.
+[[gnu::optimize("no-crossjumping", "no-gcse")]] void luaV_execute(lua_State *L, CallInfo *ci) {
   static const void *const disptab[128] = {
       &&L_OP_MOVE, &&L_OP_LOADI, &&L_OP_LOADF, &&L_OP_LOADK, &&L_OP_LOADKX, &&L_OP_LOADFALSE,
       &&L_OP_LFALSESKIP, &&L_OP_LOADTRUE, &&L_OP_LOADNIL, &&L_OP_GETUPVAL, &&L_OP_SETUPVAL,
@@ -900,7 +917,7 @@ returning:
     TValue *upval = cl->upvals[GETARG_B(i)]->v;
     TValue *rc = KC(i);
     TString *key = tsvalue(rc);
-    if (luaV_fastget(L, upval, key, slot, luaH_getshortstr)) {
+    if (luaV_fastget(L, upval, key, slot, getshortstr_fast)) {
       setobj2s(L, ra, slot);
     } else
       Protect(luaV_finishget(L, upval, rc, ra, slot));
@@ -936,7 +953,7 @@ returning:
     TValue *rb = vRB(i);
     TValue *rc = KC(i);
     TString *key = tsvalue(rc);
-    if (luaV_fastget(L, rb, key, slot, luaH_getshortstr)) {
+    if (luaV_fastget(L, rb, key, slot, getshortstr_fast)) {
       setobj2s(L, ra, slot);
     } else
       Protect(luaV_finishget(L, rb, rc, ra, slot));
@@ -948,7 +965,7 @@ returning:
     TValue *rb = KB(i);
     TValue *rc = RKC(i);
     TString *key = tsvalue(rb);
-    if (luaV_fastget(L, upval, key, slot, luaH_getshortstr)) {
+    if (luaV_fastget(L, upval, key, slot, getshortstr_fast)) {
       luaV_finishfastset(L, upval, slot, rc);
     } else
       Protect(luaV_finishset(L, upval, rb, rc, slot));
@@ -984,7 +1001,7 @@ returning:
     TValue *rb = KB(i);
     TValue *rc = RKC(i);
     TString *key = tsvalue(rb);
-    if (luaV_fastget(L, s2v(ra), key, slot, luaH_getshortstr)) {
+    if (luaV_fastget(L, s2v(ra), key, slot, getshortstr_fast)) {
       luaV_finishfastset(L, s2v(ra), slot, rc);
     } else
       Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
@@ -1012,7 +1029,8 @@ returning:
     TValue *rc = RKC(i);
     TString *key = tsvalue(rc);
     setobj2s(L, ra + 1, rb);
-    if (luaV_fastget(L, rb, key, slot, luaH_getstr)) {
+    if (key->tt == LUA_VSHRSTR ? luaV_fastget(L, rb, key, slot, getshortstr_fast)
+                               : luaV_fastget(L, rb, key, slot, luaH_getstr)) {
       setobj2s(L, ra, slot);
     } else
       Protect(luaV_finishget(L, rb, rc, ra, slot));
@@ -1216,25 +1234,41 @@ returning:
   vmcase(OP_PEEK) {
     lua_Integer addr;
     if (l_unlikely(!peekaddr(vRB(i), &addr))) halfProtect(luaG_typeerror(L, vRB(i), "perform arithmetic on"));
-    setivalue(s2v(ra), (lua_Integer)(peek(addr) & 0xff));
+    lua_Integer v;
+    savecycles(); // the kernel may attach a page
+    v = (lua_Integer)(peek(addr) & 0xff);
+    loadcycles();
+    setivalue(s2v(ra), v);
     vmbreak;
   }
   vmcase(OP_PEEK2) {
     lua_Integer addr;
     if (l_unlikely(!peekaddr(vRB(i), &addr))) halfProtect(luaG_typeerror(L, vRB(i), "perform arithmetic on"));
-    setivalue(s2v(ra), (lua_Integer)(int16_t)peek2(addr)); // sign-extended
+    lua_Integer v;
+    savecycles(); // the kernel may attach a page
+    v = (lua_Integer)(int16_t)peek2(addr);
+    loadcycles();
+    setivalue(s2v(ra), v); // sign-extended
     vmbreak;
   }
   vmcase(OP_PEEK4) {
     lua_Integer addr;
     if (l_unlikely(!peekaddr(vRB(i), &addr))) halfProtect(luaG_typeerror(L, vRB(i), "perform arithmetic on"));
-    setivalue(s2v(ra), (lua_Integer)(int32_t)peek4(addr)); // sign-extended
+    lua_Integer v;
+    savecycles(); // the kernel may attach a page
+    v = (lua_Integer)(int32_t)peek4(addr);
+    loadcycles();
+    setivalue(s2v(ra), v); // sign-extended
     vmbreak;
   }
   vmcase(OP_PEEK8) {
     lua_Integer addr;
     if (l_unlikely(!peekaddr(vRB(i), &addr))) halfProtect(luaG_typeerror(L, vRB(i), "perform arithmetic on"));
-    setivalue(s2v(ra), (lua_Integer)peek8(addr));
+    lua_Integer v;
+    savecycles(); // the kernel may attach a page
+    v = (lua_Integer)peek8(addr);
+    loadcycles();
+    setivalue(s2v(ra), v);
     vmbreak;
   }
   vmcase(OP_LEN) {
@@ -1273,6 +1307,8 @@ returning:
         cond = luai_numeq(fltvalue(rav), fltvalue(rb));
       else if (ttisnil(rb) || ttisboolean(rb))
         cond = 1;
+      else if (ttisshrstring(rb))
+        cond = tsvalue(rav) == tsvalue(rb);
       else
         cond = luaV_rawequalobj(rav, rb);
     } else
@@ -1352,6 +1388,28 @@ returning:
     int nresults = GETARG_C(i) - 1;
     if (b != 0) L->top = ra + b; // else the previous instruction set the top
     savepc(L);
+    if (l_likely(ttisLclosure(s2v(ra)))) {
+      // a Lua function: set up its frame here (as luaD_precall does) and run it in place
+      Proto *p = clLvalue(s2v(ra))->p;
+      int narg = cast_int(L->top - ra) - 1;
+      int fsize = p->maxstacksize;
+      if (l_unlikely(L->stack_last - L->top <= fsize || ci->next == NULL)) {
+        savecycles();
+        checkstackGCp(L, fsize, ra);
+        if (ci->next == NULL) luaE_extendCI(L);
+        loadcycles();
+      }
+      newci = ci->next;
+      newci->nresults = cast(short, nresults);
+      newci->u.l.savedpc = p->code;
+      newci->top = ra + 1 + fsize;
+      newci->func = ra;
+      newci->callstatus = 0; // a reused record must not keep an old resume mark
+      L->ci = newci;
+      for (; narg < p->numparams; narg++) setnilvalue(s2v(L->top++));
+      ci = newci;
+      goto startfunc;
+    }
     savecycles();
     newci = luaD_precall(L, ra, nresults);
     loadcycles();

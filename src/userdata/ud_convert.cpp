@@ -1,4 +1,5 @@
 // convert (element type conversion and palette reduction) and sort.
+#include <algorithm>
 #include <cstdlib>
 
 #include "userdata/ud_internal.h"
@@ -40,7 +41,7 @@ static int convert_palette(lua_State *L, const UdView &src) {
   auto *map = new PaletteMap;
   int64_t entries[256];
   int n = 0;
-  for (int64_t i = 0; i < src.count; i++) {
+  for (int64_t i = 0, end = std::min(src.count, iv.count); i < end; i++) {
     int64_t k = src.type == UT_F64 ? f64_key(ud_get_num(src, i)) : ud_get_int(src, i);
     int16_t *p = map->find(k);
     if (*p < 0 && n < 256) {
@@ -70,16 +71,20 @@ int lua54_ud_convert(lua_State *L) {
   if (lua_toboolean(L, 3) && t2 == LUA_TSTRING && len == 2 && memcmp(name, "u8", 2) == 0)
     return convert_palette(L, src);
   const UserdataHeader *sh = src.h;
-  if (!create_userdata(L, name, sh->dims, (int32_t)sh->width, (int32_t)sh->height,
-                       (int32_t)sh->depth, nullptr))
+  // The name only selects the element type: a "[gfx]" name must not give the result its
+  // own shape and pixels.
+  if (!create_userdata(L, get_utype_string(str_to_utype(name)), sh->dims, (int32_t)sh->width,
+                       (int32_t)sh->height, (int32_t)sh->depth, nullptr))
     return 0;
   UdView dv;
   ud_view(L, -1, &dv);
+  // Equal counts unless a header holds a depth that creation ignores; never run past either.
+  int64_t n = std::min(src.count, dv.count);
   if (dv.type == src.type) {
-    memcpy(dv.data, src.data, (size_t)(src.count * src.esize));
+    memcpy(dv.data, src.data, (size_t)(n * src.esize));
     return 1;
   }
-  for (int64_t i = 0; i < src.count; i++) {
+  for (int64_t i = 0; i < n; i++) {
     if (src.type == UT_F64) ud_set_from_f64(dv, i, ud_get_num(src, i));
     else if (dv.type == UT_F64) ud_set_num(dv, i, (double)ud_get_int(src, i));
     else ud_set_int(dv, i, ud_get_int(src, i));
@@ -92,8 +97,15 @@ int lua54_ud_convert(lua_State *L) {
 // sort
 
 int64_t score_index = 0;
-int score_val1 = 1;
-int score_valm1 = -1;
+int score_val1 = 0;
+int score_valm1 = 0;
+
+// The comparators' answer for a three-way order r (-1, 0 or 1) under the descending flags.
+static int ordered(int r) {
+  if (r > 0) return score_val1 ? -1 : 1;
+  if (r < 0) return score_valm1 ? 1 : -1;
+  return 0;
+}
 int64_t num_compares = 0;
 
 template <class T>
@@ -108,7 +120,7 @@ template <class T>
 static int compare_keys(const void *a, const void *b) {
   num_compares++;
   T x = key_at<T>(a), y = key_at<T>(b);
-  return x > y ? score_val1 : x < y ? score_valm1 : 0;
+  return ordered(x > y ? 1 : x < y ? -1 : 0);
 }
 
 int compare_u8(const void *a, const void *b) { return compare_keys<uint8_t>(a, b); }
@@ -124,7 +136,7 @@ int compare_f64(const void *a, const void *b) {
   int r;
   if (xn || yn) r = xn && yn ? 0 : xn ? 1 : -1;
   else r = x > y ? 1 : x < y ? -1 : 0;
-  return r > 0 ? score_val1 : r < 0 ? score_valm1 : 0;
+  return ordered(r);
 }
 
 int lua54_ud_sort(lua_State *L) {
@@ -136,8 +148,7 @@ int lua54_ud_sort(lua_State *L) {
   if (column < 0 || column >= rowlen) return 0;
   int64_t rows = v.count / rowlen;
   score_index = column;
-  score_val1 = desc ? -1 : 1;
-  score_valm1 = desc ? 1 : -1;
+  score_val1 = score_valm1 = desc ? 1 : 0;
   num_compares = 0;
   int (*cmp)(const void *, const void *) = nullptr;
   switch (v.type) {

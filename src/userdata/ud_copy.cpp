@@ -102,8 +102,17 @@ int lua54_ud_take(lua_State *L) {
       copied += len;
     }
     work += len > 0 ? len : 1;
-    // Repeating one index element into one place repeats the same run.
-    if (istride == 0 && dstride == 0 && len <= 0) break;
+    // Repeating one index element into one place repeats the same run: nothing more to
+    // copy when it is empty, or between two userdata (where a copy is idempotent) beyond
+    // counting the runs as done.
+    if (istride == 0 && dstride == 0) {
+      if (len > 0 && !same) {
+        int64_t more = std::min((n - 1 - i) * len, UD_WORK_MAX - work);
+        copied += more;
+        work += more;
+      }
+      if (len <= 0 || !same) break;
+    }
   }
   int64_t k = src.type == UT_I64 || src.type == UT_F64 ? 12 : 24;
   ud_charge(copied / k + n / 2);

@@ -26,8 +26,8 @@ bool ud_view(lua_State *L, int idx, UdView *v);
 // One whole call never processes more elements than this.
 constexpr int64_t UD_WORK_MAX = INT32_MAX;
 
-// An integer argument read with hvx_intp, saturated to the signed 32-bit range so that
-// products with counts below 2^31 stay exact in 64 bits.
+// An integer argument read with hvx_intp and used as a signed 32-bit integer (its low 32
+// bits), so that products with counts below 2^31 stay exact in 64 bits.
 int64_t ud_arg(lua_State *L, int idx, int64_t def);
 // spend_cpu with a 64-bit amount clamped to the 32-bit range.
 void ud_charge(int64_t n);

@@ -253,7 +253,7 @@ int ud_op(lua_State *L, UdOp op) {
   if (is_bitwise(op) && type == UT_F64) return 0;
   if (hasa && hasb && ua.type != ub.type) return 0;
 
-  UdView a, b;
+  UdView a{}, b{};
   int aidx, form;
   alignas(8) uint8_t scalar[8] = {0};
   if (!hasa) {
@@ -324,8 +324,8 @@ int ud_op(lua_State *L, UdOp op) {
       int64_t pa = sa + skipa, pb = sb + skipb;
       k(dv.data + pa * es, a.data + pa * es, bud ? b.data + pb * es : nullptr, scalar, count);
       E += count;
+      work += count;
     }
-    work += count;
     if (count < len || work >= UD_WORK_MAX) break;
   }
   ud_charge(E / charge_divisor(op, type) + spans / 4);

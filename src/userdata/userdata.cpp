@@ -56,10 +56,7 @@ bool ud_view(lua_State *L, int idx, UdView *v) {
 }
 
 int64_t ud_arg(lua_State *L, int idx, int64_t def) {
-  int64_t x = hvx_intp(L, idx, def);
-  if (x > INT32_MAX) return INT32_MAX;
-  if (x < INT32_MIN) return INT32_MIN;
-  return x;
+  return (int32_t)(uint32_t)(uint64_t)hvx_intp(L, idx, def);
 }
 
 void ud_charge(int64_t n) {
@@ -189,7 +186,8 @@ static void fill_from_text(UserdataHeader *h, int64_t count, const char *text, b
         double x = strtod(p, &end);
         if (end == p) x = 0;
         memcpy(d + i * 8, &x, 8);
-        p = end;
+        // The search for the separator starts where the numeral did, so the parenthesis of
+        // "nan(...)" ends the text as any other parenthesis does.
         while (*p && *p != ',' && *p != ')' && *p != '"') p++;
         if (*p != ',') break;
         p++;
@@ -455,7 +453,8 @@ int lua54_ud_newindex(lua_State *L) {
   if (!ud_view(L, 1, &v)) return 0;
   int64_t i;
   if (!key_index(L, 2, &i) || i < 0 || i >= v.count) return 0;
-  if (v.type == UT_F64) ud_set_num(v, i, lua_type(L, 3) == LUA_TNUMBER ? lua_tonumber(L, 3) : 0.0);
+  // Unlike set, a numeric string stores its value; any other non-number stores 0.
+  if (v.type == UT_F64) ud_set_num(v, i, lua_tonumberx(L, 3, nullptr));
   else ud_set_int(v, i, hvx_intp(L, 3, 0));
   return 0;
 }

@@ -56,8 +56,8 @@ double *copy_dat(int slot, const double *src, int64_t n);
 
 // Sort comparators and the state that sort hands them.
 extern int64_t score_index;
-extern int score_val1;  // returned when the first key is greater
-extern int score_valm1; // returned when the first key is smaller
+extern int score_val1;  // descending: non-zero turns "greater" (1) into -1
+extern int score_valm1; // descending: non-zero turns "smaller" (-1) into 1
 extern int64_t num_compares;
 int compare_u8(const void *a, const void *b);
 int compare_i16(const void *a, const void *b);

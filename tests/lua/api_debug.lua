@@ -226,6 +226,19 @@ do
   end
   assert(calls >= 1 and rets >= 1)
 
+  -- transfer information: the arguments at a call, the results at a return
+  local log = ""
+  local function moved(a, b) return a, b, 3 end
+  debug.sethook(function(ev)
+    local i = debug.getinfo(2, "rn")
+    if i.name == "moved" then log = log .. ev .. ":" .. i.ftransfer .. ":" .. i.ntransfer .. " " end
+  end, "cr")
+  moved(1, 2)
+  debug.sethook()
+  assert(log == "call:1:2 return:3:3 ", log)
+  local r = debug.getinfo(1, "r")
+  assert(r.ftransfer == 0 and r.ntransfer == 0)
+
   -- gethook reports what was set
   local hf = function() end
   debug.sethook(hf, "crl", 5)

@@ -57,8 +57,9 @@ do
   assert(ran.a and not ran.b)
   -- a placeholder __gc registers; the function found at collection time runs
   local mt2 = {__gc = false}
-  setmetatable({}, mt2)
+  local obj = setmetatable({}, mt2)
   mt2.__gc = function() ran.c = true end
+  obj = nil
   collectgarbage()
   collectgarbage()
   assert(ran.c)

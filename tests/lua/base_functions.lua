@@ -122,7 +122,8 @@ do
   assert(k == 1 and v == 5)
   fails("bad argument #1 to 'next' (table expected, got no value)", next)
   fails("bad argument #1 to 'next' (table expected, got nil)", next, nil)
-  fails(src .. ":126: bad argument #1 to 'for iterator' (table expected, got number)", function()
+  fails("invalid key to 'next'", next, {}, "nokey")
+  fails(src .. ":127: bad argument #1 to 'for iterator' (table expected, got number)", function()
     for _ in next, 1 do end
   end)
   -- __pairs gives the first three results of the metamethod

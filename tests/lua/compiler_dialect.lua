@@ -213,4 +213,39 @@ do
   assert(0 / 0.0 == 1.7976931348623157e308 and 1 % 0.0 ~= 1 % 0.0)
   assert(not pcall(load("return 1.5 & 1")) and not pcall(load("return 3 | 2.5")))
 end
+-- folded constants equal what the same operation gives at run time, bit for bit
+do
+  local function same(x, y)
+    if math.type(x) ~= math.type(y) then return false end
+    if x ~= x then return y ~= y end
+    if x == 0 and math.type(x) == "float" then return 1 / x == 1 / y end
+    return x == y
+  end
+  local nums = {"0", "1", "-1", "7", "-7", "3", "-3", "2", "64", "63", "-64", "0.0", "-0.0", "1.5",
+    "-2.5", "8.0", "-8.0", "2^53", "1e308", "-1e308", "9223372036854775807", "-9223372036854775807",
+    "0x7fffffffffffffff", "0b101"}
+  local ops = {"+", "-", "*", "/", "%", "^", "//", "\\", "&", "|", "~", "^^", "<<", ">>"}
+  local checked = 0
+  for _, a in ipairs(nums) do
+    for _, b in ipairs(nums) do
+      for _, op in ipairs(ops) do
+        local folded = load("return (" .. a .. ") " .. op .. " (" .. b .. ")")
+        local runtime = load("local a, b = ... return a " .. op .. " b")
+        local ok1, r1 = pcall(folded)
+        local ok2, r2 = pcall(runtime, load("return " .. a)(), load("return " .. b)())
+        assert(ok1 == ok2, a .. op .. b)
+        if ok1 then assert(same(r1, r2), a .. " " .. op .. " " .. b) end
+        checked = checked + 1
+      end
+    end
+    for _, op in ipairs({"-", "~", "^^"}) do
+      local ok1, r1 = pcall(load("return " .. op .. "(" .. a .. ")"))
+      local ok2, r2 = pcall(load("local a = ... return " .. op .. "a"), load("return " .. a)())
+      assert(ok1 == ok2 and (not ok1 or same(r1, r2)), op .. a)
+    end
+  end
+  assert(checked == #nums * #nums * #ops)
+  assert(-8.0 % -3 == -2.0 and 8.0 % -3 == -1.0 and -8.0 % 3 == 1.0 and 5.5 % -2 == -0.5)
+end
+
 print("ok")

@@ -42,6 +42,16 @@ f = assert(load(table.concat(src, "\n"), "=c", "t", {}))
 f, msg = load(compounds(0, 0) .. string.rep("T[k..''] += 1\n", 101))
 assert(msg == ":101: too many local variables (limit is 200) in main function near +=")
 
+-- 255 upvalues per function
+local function upvalues(nb)
+  return "local " .. list(199, "a%d") .. "\nlocal function mid()\nlocal " .. list(nb, "b%d") ..
+    "\nreturn function()\nlocal x\n" .. list(199, "x = a%d"):gsub(",", " ") .. " " ..
+    list(nb, "x = b%d"):gsub(",", " ") .. "\nend end"
+end
+assert(load(upvalues(56)))
+f, msg = load(upvalues(57))
+assert(msg == ":7: too many upvalues (limit is 255) in function at line 4 near 'end'", msg)
+
 -- nesting: statements, expression levels, compound operands and assignment targets
 for _, s in ipairs({
   "x = " .. string.rep("(", 250) .. "1" .. string.rep(")", 250),

@@ -131,6 +131,21 @@ do
   assert(r[1] == true and r[2] == false and r[3] == src .. ":121: after", r[3])
 end
 
+-- metamethods called by native functions cannot yield
+do
+  local function yields() coroutine.yield() end
+  local cases = {
+    function() for _ in pairs(setmetatable({}, {__pairs = yields})) do end end,
+    function() return tostring(setmetatable({}, {__tostring = yields})) end,
+    function() for _ in ipairs(setmetatable({}, {__index = yields})) do end end,
+    function() return table.concat(setmetatable({}, {__len = yields})) end,
+  }
+  for i, f in ipairs(cases) do
+    local ok, e = coroutine.resume(coroutine.create(f))
+    assert(not ok and e == "attempt to yield across a C-call boundary", i .. ": " .. tostring(e))
+  end
+end
+
 -- wrap
 do
   local gen = coroutine.wrap(function(n)
@@ -141,12 +156,12 @@ do
   local ok, e = pcall(gen)
   assert(not ok and e == "cannot resume dead coroutine", e)
   -- errors are raised with the wrap caller's position added to strings
-  local w = coroutine.wrap(function() error("wrapped") end)
-  ok, e = pcall(function() w() end)
-  assert(e == src .. ":145: " .. src .. ":144: wrapped", e)
-  w = coroutine.wrap(function() error("plain", 0) end)
-  ok, e = pcall(function() w() end)
-  assert(e == src .. ":148: plain", e)
+  local here = debug.getinfo(1, "l").currentline + 1
+  local w = coroutine.wrap(function() error("wrapped") end); ok, e = pcall(function() w() end)
+  assert(e == src .. ":" .. here .. ": " .. src .. ":" .. here .. ": wrapped", e)
+  here = debug.getinfo(1, "l").currentline + 1
+  w = coroutine.wrap(function() error("plain", 0) end); ok, e = pcall(function() w() end)
+  assert(e == src .. ":" .. here .. ": plain", e)
   local t = {}
   w = coroutine.wrap(function() error(t) end)
   ok, e = pcall(w)
@@ -207,9 +222,8 @@ do
   -- closing twice is fine
   assert(coroutine.close(co) == true)
   -- running and normal coroutines cannot be closed
-  fails(src .. ":211: cannot close a running coroutine", function()
-    coroutine.close(coroutine.running())
-  end)
+  local here = debug.getinfo(1, "l").currentline + 1
+  fails(src .. ":" .. here .. ": cannot close a running coroutine", function() coroutine.close(coroutine.running()) end)
   local outer
   outer = coroutine.create(function()
     local inner = coroutine.create(function()
@@ -232,8 +246,8 @@ fails("bad argument #1 to 'coroutine.isyieldable' (thread expected, got number)"
 fails("bad argument #1 to 'coroutine.create' (function expected, got no value)", coroutine.create)
 fails("bad argument #1 to 'coroutine.wrap' (function expected, got number)", coroutine.wrap, 1)
 do
-  local ok, e = pcall(function() coroutine.resume(nil) end)
-  assert(e == src .. ":235: bad argument #1 to 'resume' (thread expected, got nil)", e)
+  local ok, e = pcall(function() coroutine.resume(nil) end); local here = debug.getinfo(1, "l").currentline
+  assert(e == src .. ":" .. here .. ": bad argument #1 to 'resume' (thread expected, got nil)", e)
 end
 
 print("ok")

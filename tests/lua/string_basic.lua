@@ -13,6 +13,21 @@ local function eq(got, want, what)
   end
 end
 
+-- The keys of t, space-separated in byte order (no table.sort needed).
+local function keys(t)
+  local out = ""
+  local last = ""
+  while true do
+    local best
+    for k in pairs(t) do
+      if k > last and (best == nil or k < best) then best = k end
+    end
+    if best == nil then return out end
+    out = out == "" and best or out .. " " .. best
+    last = best
+  end
+end
+
 -- sub: positions clamp, negatives count from the end
 eq(string.sub("hello", 2, 4), "ell")
 eq(string.sub("hello", -3), "llo")
@@ -86,10 +101,7 @@ eq(string.upper(string.rep("a", 3000)), string.rep("A", 3000))
 -- the metatable
 local mt = getmetatable("")
 eq(mt.__index, string)
-local names = {}
-for k in pairs(mt) do names[#names + 1] = k end
-table.sort(names)
-eq(table.concat(names, " "), "__add __div __idiv __index __mod __mul __pow __sub __unm")
+eq(keys(mt), "__add __div __idiv __index __mod __mul __pow __sub __unm")
 eq(("abc"):len(), 3)
 eq(("%d"):format(5), "5")
 local s = "x"

@@ -99,7 +99,7 @@ eq(F("%p", nil), "(null)")
 eq(F("%p", true), "(null)")
 eq(F("%10p", false), "    (null)")
 eq(F("%-8p|", 2.5), "(null)  |")
-eq(F("%.2p", nil), "(n", "the spec of a non-object applies to the text")
+eq(F("%.2p", nil), "(n", "the modifiers of a non-object apply to the text")
 local t = {}
 eq(F("%p", t), F("%p", t))
 assert(F("%p", t) ~= F("%p", {}))

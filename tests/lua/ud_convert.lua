@@ -141,6 +141,15 @@ check(fr, {2, 10, 3, 20, 1, 30}, "f64 rows")
 assert(none(USERDATA.sort(5)))
 local cnt = userdata("i32", 1000)
 for i = 0, 999 do cnt[i] = (i * 7919) % 1000 end
+-- the name only selects the element type: a "[gfx]" name is a u8 of the source's shape
+local gsrc = userdata("f64", 5, 2)
+for i = 0, 9 do gsrc[i] = i + 0.5 end
+local g = gsrc:convert("[gfx]0101zz")
+assert(g:width() == 5 and g:height() == 2 and #g == 10)
+for i = 0, 9 do assert(g[i] == i, i) end
+local g8 = userdata("u8", 100):convert("[gfx]0202")
+assert(#g8 == 100 and g8:height() == nil)
+
 local comps = cnt:sort()
 assert(comps >= 999 and comps < 1000 * 20)
 for i = 0, 999 do assert(cnt[i] == i) end

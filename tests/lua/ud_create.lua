@@ -96,6 +96,11 @@ check(userdata("f64", 2, "abc,2"), {0.0, 2.0})
 check(userdata("f64", 2, "hex:1,2"), {1.0, 2.0})
 check(userdata("f64", 2, 2, "1,2,3,4,5,6"), {1.0, 2.0, 3.0, 4.0})
 check(userdata("f64", 4, "1,2"), {1.0, 2.0, 0.0, 0.0})
+-- the separator search starts where the numeral does: the ")" of "nan(1)" ends the text
+local nanp = userdata("f64", 3, "nan(1),5")
+assert(nanp[0] ~= nanp[0] and nanp[1] == 0.0 and nanp[2] == 0.0)
+check(userdata("f64", 3, "1e,5,0x10"), {1.0, 5.0, 16.0})
+check(userdata("f64", 2, "-,5"), {0.0, 5.0})
 local f = userdata("f64", 1, "-0.25")
 assert(f[0] == -0.25 and math.type(f[0]) == "float")
 

@@ -78,6 +78,7 @@ for _, v in ipairs(big) do
     assert(ok)
   end
 end
+for i = 0, 7 do src[i] = i + 1 end -- the in-place calls above rewrote it
 local d = userdata("u8", 3)
 src:take(idx, d, 0, 0, 1)
 assert(elems(d) == "0,0,0", "indices outside the source copy nothing")

@@ -60,9 +60,11 @@ u.q = 1
 u.y = "9"
 assert(u[0] == 5 and u[3] == 44 and u[7] == 255 and u[1] == 9)
 f.y = 7
-f.z = "4"
+f.z = "4.5"
 f[0] = 2^60
-assert(f[1] == 7.0 and f[2] == 0.0 and f[0] == 2^60)
+assert(f[1] == 7.0 and f[2] == 4.5 and f[0] == 2^60, "a numeric string stores its value")
+f.z = {}
+assert(f[2] == 0.0 and math.type(f[2]) == "float")
 local m = userdata("i16", 2, 2)
 m[3] = -2.5
 assert(m[3] == -3, "floored through hvx_intp")

@@ -896,7 +896,9 @@ TEST_F(ApiTest, YieldingCountHookResumesTheSameInstruction) {
   do {
     st = lua_resume(co, L, 0, &nres);
     resumes++;
-    if (st == LUA_YIELD) EXPECT_EQ(nres, 0);
+    if (st == LUA_YIELD) {
+      EXPECT_EQ(nres, 0);
+    }
   } while (st == LUA_YIELD && resumes < 10000);
   cpu_cycles = saved_cycles;
   cpu_cycles_max = saved_max;

@@ -2,6 +2,7 @@
 // registration and the traceback, seen through the C interface.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -529,6 +530,30 @@ TEST_F(AuxFixture, VersionCheck) {
   EXPECT_EQ(lua_pcall(L, 0, 0, 0), LUA_ERRRUN);
   EXPECT_STREQ(lua_tostring(L, -1), "core and library have incompatible numeric types");
   lua_pop(L, 1);
+}
+
+TEST_F(AuxFixture, FileAndExecResults) {
+  int top = lua_gettop(L);
+  EXPECT_EQ(luaL_fileresult(L, 1, "f"), 1);
+  EXPECT_TRUE(lua_toboolean(L, -1));
+  lua_settop(L, top);
+  errno = ENOENT;
+  EXPECT_EQ(luaL_fileresult(L, 0, "f"), 3);
+  EXPECT_TRUE(lua_isnil(L, -3));
+  EXPECT_EQ(std::string(lua_tostring(L, -2)), std::string("f: ") + std::strerror(ENOENT));
+  EXPECT_EQ(lua_tointeger(L, -1), ENOENT);
+  lua_settop(L, top);
+  errno = 0;
+  EXPECT_EQ(luaL_execresult(L, 0), 3);
+  EXPECT_TRUE(lua_toboolean(L, -3));
+  EXPECT_STREQ(lua_tostring(L, -2), "exit");
+  EXPECT_EQ(lua_tointeger(L, -1), 0);
+  lua_settop(L, top);
+  EXPECT_EQ(luaL_execresult(L, 3 << 8), 3); // exit status 3
+  EXPECT_TRUE(lua_isnil(L, -3));
+  EXPECT_STREQ(lua_tostring(L, -2), "exit");
+  EXPECT_EQ(lua_tointeger(L, -1), 3);
+  lua_settop(L, top);
 }
 
 TEST(AuxNewState, PlainStateRunsCode) {

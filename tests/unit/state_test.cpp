@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "lua/do.h"
+#include "lua/func.h"
 #include "lua/gc.h"
 #include "lua/mem.h"
 #include "lua/state.h"
@@ -384,4 +385,73 @@ TEST_F(StateFixture, WarningsAreDroppedWithoutAFunction) {
   EXPECT_EQ(got, "error in x (error object is not a string)");
   L->top--;
   G(L)->warnf = nullptr;
+}
+
+TEST_F(StateFixture, FunctionObjectCharges) {
+  struct Want {
+    size_t nsize, charge;
+  };
+  auto last = [&]() { return Want{alloc.calls.back().nsize, alloc.calls.back().charge}; };
+  alloc.reset_log();
+  LClosure *lcl = luaF_newLclosure(L, 3);
+  EXPECT_EQ(last().nsize, 32u + 8 * 3);
+  EXPECT_EQ(last().charge, 32u + 16 * 3);
+  EXPECT_EQ(alloc.calls.back().osize, (size_t)LUA_TFUNCTION);
+  for (int i = 0; i < 3; i++) EXPECT_EQ(lcl->upvals[i], nullptr);
+  setclLvalue(L, s2v(L->top), lcl);  // anchored
+  L->top++;
+  luaF_newLclosure(L, 0);
+  EXPECT_EQ(last().nsize, 32u);
+  EXPECT_EQ(last().charge, 32u);
+  CClosure *ccl = luaF_newCclosure(L, 2);
+  EXPECT_EQ(last().nsize, 32u + 16 * 2);
+  EXPECT_EQ(last().charge, 40u + 16 * 2);
+  EXPECT_EQ(ccl->nupvalues, 2);
+  luaF_newproto(L);
+  EXPECT_EQ(last().nsize, 128u);
+  EXPECT_EQ(last().charge, 128u);
+  EXPECT_EQ(alloc.calls.back().osize, (size_t)LUA_TPROTO);
+  alloc.reset_log();
+  luaF_initupvals(L, lcl);
+  ASSERT_EQ(alloc.calls.size(), 3u);
+  for (const AllocCall &c : alloc.calls) {
+    EXPECT_EQ(c.nsize, 40u);
+    EXPECT_EQ(c.charge, 40u);
+    EXPECT_EQ(c.osize, (size_t)LUA_TUPVAL);
+  }
+  for (int i = 0; i < 3; i++) {
+    EXPECT_FALSE(upisopen(lcl->upvals[i]));
+    EXPECT_TRUE(ttisnil(lcl->upvals[i]->v));
+  }
+}
+
+TEST_F(StateFixture, OpenUpvaluesAreSharedOrderedAndClosed) {
+  StkId base = L->top;
+  for (int i = 0; i < 4; i++) setivalue(s2v(base + i), 100 + i);
+  L->top = base + 4;
+  UpVal *u1 = luaF_findupval(L, base + 1);
+  UpVal *u3 = luaF_findupval(L, base + 3);
+  UpVal *u2 = luaF_findupval(L, base + 2);
+  EXPECT_EQ(luaF_findupval(L, base + 1), u1);  // shared
+  // Deepest first.
+  EXPECT_EQ(L->openupval, u3);
+  EXPECT_EQ(u3->u.open.next, u2);
+  EXPECT_EQ(u2->u.open.next, u1);
+  EXPECT_EQ(u1->u.open.next, nullptr);
+  EXPECT_TRUE(isintwups(L));
+  EXPECT_EQ(G(L)->twups, L);
+  // Closing from base + 2 closes u3 and u2 and keeps their values.
+  EXPECT_EQ(luaF_close(L, base + 2, LUA_OK), LUA_OK);
+  EXPECT_FALSE(upisopen(u3));
+  EXPECT_FALSE(upisopen(u2));
+  EXPECT_TRUE(upisopen(u1));
+  EXPECT_EQ(ivalue(u3->v), 103);
+  EXPECT_EQ(ivalue(u2->v), 102);
+  EXPECT_EQ(L->openupval, u1);
+  setivalue(s2v(base + 1), 7);  // an open upvalue sees the slot
+  EXPECT_EQ(ivalue(u1->v), 7);
+  luaF_close(L, base, NOCLOSINGMETH);
+  EXPECT_EQ(L->openupval, nullptr);
+  EXPECT_EQ(ivalue(u1->v), 7);
+  L->top = base;
 }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 
@@ -390,5 +391,88 @@ TEST_F(TableFixture, ManyKeysOfEveryKind) {
     const TValue *v = get(keys[i]);
     ASSERT_TRUE(ttisinteger(v)) << i;
     EXPECT_EQ(ivalue(v), (lua_Integer)i);
+  }
+}
+
+TEST_F(TableFixture, RandomOperationsAgreeWithAMap) {
+  // Integer keys near the array range, a few strings and floats; stores, deletes, lengths and
+  // full traversals checked against a reference after every step.
+  std::map<std::string, long long> ref;  // key spelled "i:N", "s:X" or "f:N.5"
+  auto keyof = [&](int kind, long long n, TValue *k) {
+    if (kind == 0) {
+      setivalue(k, n);
+      return "i:" + std::to_string(n);
+    }
+    if (kind == 1) {
+      std::string s = "s" + std::to_string(n);
+      setsvalue(L, k, luaS_newlstr(L, s.data(), s.size()));
+      return "s:" + s;
+    }
+    setfltvalue(k, (double)n + 0.5);
+    return "f:" + std::to_string(n);
+  };
+  unsigned seed = 4242;
+  auto rnd = [&](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  for (int step = 0; step < 6000; step++) {
+    int kind = rnd(10) < 7 ? 0 : (rnd(2) ? 1 : 2);
+    long long n = (long long)rnd(70) - 3;
+    TValue k;
+    std::string name = keyof(kind, n, &k);
+    if (rnd(3) == 0) {
+      TValue nil;
+      setnilvalue(&nil);
+      if (!isabstkey(luaH_get(t, &k))) luaH_set(L, t, &k, &nil);
+      ref.erase(name);
+    } else {
+      TValue v;
+      setivalue(&v, step);
+      luaH_set(L, t, &k, &v);
+      ref[name] = step;
+    }
+    if (step % 7 == 0) {
+      // A border: t[j] present (or j == 0) and t[j + 1] absent.
+      lua_Unsigned j = luaH_getn(t);
+      if (j > 0) {
+        EXPECT_TRUE(ref.count("i:" + std::to_string(j))) << step;
+      }
+      EXPECT_FALSE(ref.count("i:" + std::to_string(j + 1))) << step;
+    }
+    if (step % 50 == 0) {
+      size_t seen = 0;
+      StkId kv = L->top;
+      L->top += 2;
+      setnilvalue(s2v(kv));
+      while (luaH_next(L, t, kv)) {
+        std::string nm;
+        if (ttisinteger(s2v(kv)))
+          nm = "i:" + std::to_string(ivalue(s2v(kv)));
+        else if (ttisstring(s2v(kv)))
+          nm = "s:" + std::string(svalue(s2v(kv)));
+        else
+          nm = "f:" + std::to_string((long long)std::floor(fltvalue(s2v(kv))));
+        auto it = ref.find(nm);
+        ASSERT_NE(it, ref.end()) << nm;
+        EXPECT_EQ(ivalue(s2v(kv + 1)), it->second);
+        seen++;
+      }
+      L->top = kv;
+      EXPECT_EQ(seen, ref.size()) << step;
+    }
+  }
+  for (auto &e : ref) {
+    TValue k;
+    if (e.first[0] == 'i') {
+      setivalue(&k, std::stoll(e.first.substr(2)));
+    } else if (e.first[0] == 's') {
+      setsvalue(L, &k, luaS_new(L, e.first.substr(2).c_str()));
+    } else {
+      setfltvalue(&k, (double)std::stoll(e.first.substr(2)) + 0.5);
+    }
+    const TValue *v = luaH_get(t, &k);
+    ASSERT_TRUE(ttisinteger(v)) << e.first;
+    EXPECT_EQ(ivalue(v), e.second);
   }
 }

@@ -1,0 +1,4 @@
+-- args: --cycles
+-- expect-exit: 0
+-- expect-stderr: slice 1 start=0 end=4 booked=4 status=OK.cycles total=4 vm=4 alloc=0 spend=0 slices=1
+-- An empty program runs OP_VARARGPREP and OP_RETURN: 4 cycles.
