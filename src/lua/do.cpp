@@ -332,6 +332,8 @@ retry:
   }
 }
 
+// Returns -1 when a Lua callee has taken over the frame ci, or, for a native callee, the
+// number of its results, left from func up to the top.
 int luaD_pretailcall(lua_State *L, CallInfo *ci, StkId func, int narg1) {
   while (!ttisLclosure(s2v(func))) {
     if (!ttisfunction(s2v(func))) { // __call
@@ -538,6 +540,9 @@ static void resume(lua_State *L, void *ud) {
   luaE_incCstack(L);
   if (isLua(ci)) { // stopped by a forced yield or a yielding hook
     L->top = firstArg; // the arguments are not delivered
+    // The frame's top may have been raised while it was suspended (lua_checkstack on the
+    // thread, or a hook left by the yield); a Lua frame's top is fixed by its prototype.
+    ci->top = ci->func + 1 + ci_func(ci)->p->maxstacksize;
     luaV_execute(L, ci);
   } else {
     if (ci->u.c.k != NULL) n = (*ci->u.c.k)(L, LUA_YIELD, ci->u.c.ctx);

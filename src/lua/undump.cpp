@@ -2,6 +2,7 @@
 // loader trusts nothing: every count is checked against the bytes left before anything is
 // allocated, and every prototype is verified before the closure is handed out, so that code
 // the compiler could not have produced never reaches the interpreter.
+#include <bitset>
 #include <climits>
 #include <cstring>
 
@@ -303,6 +304,7 @@ struct Verifier {
   }
 
   void verifycode();
+  void verifyflow();
   void verifyupvalues();
   void verifydebug();
 };
@@ -513,7 +515,9 @@ void Verifier::verifycode() {
       case OP_TFORPREP: {
         regrange(a, 4);
         long long t = cast(long long, pc) + 1 + GETARG_Bx(i);
-        if (t < 0 || t >= n || GET_OPCODE(code[t]) != OP_TFORCALL) fail("jump out of range");
+        // the interpreter runs the OP_TFORCALL there with this instruction's register A
+        if (t < 0 || t >= n || GET_OPCODE(code[t]) != OP_TFORCALL || GETARG_A(code[t]) != a)
+          fail("jump out of range");
         break;
       }
       case OP_TFORCALL: {
@@ -556,6 +560,137 @@ void Verifier::verifycode() {
   for (int pc = 0; pc < n; pc++) {
     if (GET_OPCODE(code[pc]) == OP_SELF && !GETARG_k(code[pc]) && istarget[pc])
       fail("bad jump target");
+  }
+  verifyflow();
+}
+
+// What the interpreter takes for granted about register contents, checked over every path:
+// OP_SETLIST finds in R[A] the table OP_NEWTABLE made there, untouched since; OP_FORLOOP runs
+// on the registers its OP_FORPREP prepared. A register with an open upvalue may change under
+// any call, so it holds no such fact.
+namespace {
+
+struct FlowState {
+  std::bitset<256> table; // R[r] holds a table under construction
+  std::bitset<256> forl;  // R[r]..R[r+2] are a prepared numeric for loop
+  std::bitset<256> open;  // R[r] may have an open upvalue
+  bool seen;
+};
+
+// Registers an instruction may write: [*lo, *hi] (empty when *lo > *hi).
+void written(const Proto *f, int pc, int *lo, int *hi) {
+  Instruction i = f->code[pc];
+  OpCode op = GET_OPCODE(i);
+  int a = GETARG_A(i);
+  *lo = a;
+  *hi = a;
+  switch (op) {
+    case OP_LOADNIL: *hi = a + GETARG_B(i); break;
+    case OP_CONCAT: *hi = a + GETARG_B(i) - 1; break;
+    case OP_SELF: *hi = a + 1; break;
+    case OP_CALL:
+    case OP_TAILCALL:
+    case OP_VARARG: *hi = 255; break;
+    case OP_FORPREP:
+    case OP_FORLOOP: *hi = a + 3; break;
+    case OP_TFORLOOP: *hi = a + 2; break;
+    case OP_TFORCALL:
+      *lo = a + 4;
+      *hi = 255;
+      break;
+    case OP_MMBIN:
+    case OP_MMBINI:
+    case OP_MMBINK: *lo = *hi = GETARG_A(f->code[pc - 1]); break;
+    default:
+      if (!testAMode(op)) *hi = -1; // writes no register
+      break;
+  }
+  if (*hi > 255) *hi = 255;
+}
+
+void kill(FlowState *st, int r) {
+  st->table.reset(r);
+  for (int b = r - 2; b <= r; b++)
+    if (b >= 0) st->forl.reset(b);
+}
+
+} // namespace
+
+void Verifier::verifyflow() {
+  int n = f->sizecode;
+  const Instruction *code = f->code;
+  TempVector<FlowState> states(S->L, cast_sizet(n));
+  TempVector<int> work(S->L, cast_sizet(n) + 1);
+  TempVector<lu_byte> queued(S->L, cast_sizet(n));
+  int nwork = 0;
+  FlowState *st = states.v;
+  st[0].seen = true;
+  work.v[nwork++] = 0;
+  queued.v[0] = 1;
+  auto flow = [&](int to, const FlowState &out) {
+    FlowState *d = &st[to];
+    FlowState merged = out;
+    if (d->seen) {
+      merged.table &= d->table;
+      merged.forl &= d->forl;
+      merged.open |= d->open;
+      if (merged.table == d->table && merged.forl == d->forl && merged.open == d->open) return;
+    }
+    *d = merged;
+    d->seen = true;
+    if (!queued.v[to]) {
+      queued.v[to] = 1;
+      work.v[nwork++] = to;
+    }
+  };
+  while (nwork > 0) {
+    int pc = work.v[--nwork];
+    queued.v[pc] = 0;
+    Instruction i = code[pc];
+    OpCode op = GET_OPCODE(i);
+    int a = GETARG_A(i);
+    FlowState in = st[pc];
+    if (op == OP_SETLIST && !in.table.test(a)) fail("table constructor without table");
+    if (op == OP_FORLOOP && !in.forl.test(a)) fail("for loop without preparation");
+    FlowState out = in;
+    int lo, hi;
+    written(f, pc, &lo, &hi);
+    for (int r = lo; r <= hi; r++) kill(&out, r);
+    if (op == OP_NEWTABLE) out.table.set(a);
+    if (op == OP_CLOSE)
+      for (int r = a; r < 256; r++) out.open.reset(r);
+    if (op == OP_CLOSURE) {
+      const Proto *np = f->p[GETARG_Bx(i)];
+      for (int u = 0; u < np->sizeupvalues; u++)
+        if (np->upvalues[u].instack) out.open.set(np->upvalues[u].idx);
+    }
+    for (int r = 0; r < 256; r++)
+      if (out.open.test(r)) kill(&out, r);
+    // successors
+    if (op == OP_JMP)
+      flow(pc + 1 + GETARG_sJ(i), out);
+    else if (op == OP_RETURN || op == OP_RETURN0 || op == OP_RETURN1)
+      ;
+    else if (op == OP_FORPREP) {
+      flow(pc + 2 + GETARG_Bx(i), out);
+      out.forl.set(a);
+      flow(pc + 1, out);
+    } else if (op == OP_FORLOOP) {
+      flow(pc + 1, out);
+      out.forl.set(a);
+      flow(pc + 1 - GETARG_Bx(i), out);
+    } else if (op == OP_TFORLOOP) {
+      flow(pc + 1, out);
+      flow(pc + 1 - GETARG_Bx(i), out);
+    } else if (op == OP_TFORPREP)
+      flow(pc + 1 + GETARG_Bx(i), out);
+    else if (op == OP_LFALSESKIP || needsextraarg(i))
+      flow(pc + 2, out);
+    else if (testTMode(op) || isarith(op)) {
+      flow(pc + 1, out);
+      flow(pc + 2, out);
+    } else if (op != OP_EXTRAARG)
+      flow(pc + 1, out);
   }
 }
 

@@ -188,6 +188,63 @@ do
   assert(f() == 1)
 end
 
+-- precedence and associativity
+assert(2 ^ -2 == 0.25 and -2 ^ 2 == -4.0 and 2 ^ 3 ^ 2 == 512.0)
+assert((not 1 == 2) == false and not (1 == 2) == true)
+assert(1 + 2 * 3 - 4 / 2 == 5.0 and (1 + 2) * 3 == 9 and 7 - 3 - 2 == 2)
+assert("a" .. "b" .. "c" == "abc" and 1 .. 2 == "12" and "x" .. 1 + 2 == "x3")
+assert(1 < 2 == true and (1 < 2) == (2 > 1) and 1 <= 1 and not (1 >= 2))
+assert(5 & 3 | 8 == 9 and 5 | 3 & 1 == 5 and 1 << 2 + 1 == 8 and 6 ~ 3 & 1 == 7)
+assert(-3 // 2 == -2 and -3 % 2 == 1 and 3 % -2 == -1 and -3.5 % 2 == 0.5)
+assert("10" + 1 == 11 and "3" * "4" == 12 and 10 .. "" == "10" and "0x10" + 0 == 16)
+assert(1 == 1.0 and 2^53 == 2^53 + 0 and math.maxinteger + 0.0 == 2^63)
+assert(#"abc" == 3 and #{1, 2, nil} >= 2 and -(-2^63) == 2^63)
+assert(1 and nil == nil and (false or 0) == 0)
+
+-- call forms and constructors
+local function id(...) return ... end
+assert(id"lit" == "lit" and id[[long]] == "long" and id{1}[1] == 1 and ("%d"):format(3) == "3")
+local trail = {1, 2, 3,}
+local semi = {1; 2; x = 3;}
+assert(#trail == 3 and #semi == 2 and semi.x == 3)
+local deep = {a = {b = {}}}
+function deep.a.b.f(x) return x + 1 end
+function deep.a.b:g(x) return self == deep.a.b and x end
+assert(deep.a.b.f(1) == 2 and deep.a.b:g(5) == 5)
+local tk = {[1.0] = "one", [2^53] = "big", ["k" .. 1] = "k1", [true] = "t"}
+assert(tk[1] == "one" and tk[2^53] == "big" and tk.k1 == "k1" and tk[true] == "t");;;
+--[==[ a long
+comment ]] still inside ]==] assert(true)
+local ml = [[
+first
+second]]
+assert(ml == "first\nsecond")
+
+-- locals shadowing, nested scopes and upvalues shared between closures
+local sh = 1
+do local sh = sh + 1; assert(sh == 2) end
+assert(sh == 1)
+local function pair()
+  local v = 0
+  return function() v = v + 1 return v end, function() return v end
+end
+local incr, get = pair()
+incr(); incr()
+assert(get() == 2)
+local acc = {}
+for i = 1, 3 do
+  local j = i
+  acc[i] = function() j = j + 10 return j end
+end
+assert(acc[1]() == 11 and acc[1]() == 21 and acc[2]() == 12)
+local wl = 0
+while wl < 3 do
+  local captured = wl
+  acc[#acc + 1] = function() return captured end
+  wl = wl + 1
+end
+assert(acc[4]() == 0 and acc[6]() == 2)
+
 -- many constants, registers and nesting
 local src = {"local t = {"}
 for k = 1, 300 do src[#src + 1] = "'s" .. k .. "'," end

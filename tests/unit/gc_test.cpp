@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
 #include <string>
 
 #include "kernel/kernel.h"
@@ -254,5 +255,70 @@ TEST(GcClose, CollectorCallsFromFinalizersAtClose) {
     // at close: the 50 kept ones, and the 50 made by the first finalizers
     EXPECT_EQ(finalized, 150);
     EXPECT_EQ(alloc.live_blocks(), 0u);
+  }
+}
+
+// Every block is freed with the size it was requested with.
+namespace {
+struct SizeCheck {
+  std::map<void *, size_t> sizes;
+  long long mismatches = 0;
+};
+void *size_checking_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int, size_t) {
+  SizeCheck *c = static_cast<SizeCheck *>(ud);
+  if (ptr != nullptr) {
+    auto it = c->sizes.find(ptr);
+    if (it == c->sizes.end() || it->second != osize) c->mismatches++;
+    if (it != c->sizes.end()) c->sizes.erase(it);
+  }
+  if (nsize == 0) {
+    std::free(ptr);
+    return nullptr;
+  }
+  void *nb = std::realloc(ptr, nsize);
+  if (nb) c->sizes[nb] = nsize;
+  return nb;
+}
+} // namespace
+
+TEST(GcSizes, EveryKindOfObjectIsFreedWithItsSize) {
+  for (int gen = 0; gen < 2; gen++) {
+    SizeCheck check;
+    cpu_cycles = 0;
+    cpu_cycles_max = INT32_MAX;
+    lua_State *L = lua_newstate(size_checking_alloc, &check);
+    ASSERT_NE(L, nullptr);
+    luaL_openlibs(L);
+    if (gen) lua_gc(L, LUA_GCGEN, 0, 0);
+    for (int round = 0; round < 3; round++) {
+      for (int uv = 0; uv < 3; uv++) {
+        void *p = lua_newuserdatauv(L, 10 + uv, uv);
+        std::memset(p, 0, 10 + uv);
+        lua_pop(L, 1);
+      }
+      lua_pushinteger(L, round);
+      lua_pushcclosure(L, note_finalized, 1); // a C closure with one upvalue
+      lua_pop(L, 1);
+      const char *code =
+          "local t = {1, 2, 3, x = 'short', y = string.rep('long', 30)}\n"
+          "for i = 1, 100 do t[i] = {i} end\n"
+          "local up = 0\n"
+          "local f = function() up = up + 1 return up end\n"
+          "local co = coroutine.wrap(function(a) local b = coroutine.yield(a) return b end)\n"
+          "co(1)\n"
+          "local dead = coroutine.create(function() local x = {} coroutine.yield(function() return x end) end)\n"
+          "coroutine.resume(dead)\n"
+          "local s = {} for i = 1, 300 do s[i] = 'str' .. i end\n"
+          "setmetatable({}, {__gc = function() end})\n"
+          "local function va(a, ...) return a, select('#', ...) end va(1, 2, 3)\n"
+          "for i = 1, 50 do t[i] = nil end collectgarbage('step')\n";
+      ASSERT_EQ(luaL_loadbufferx(L, code, std::strlen(code), "=sizes", "t"), LUA_OK);
+      ASSERT_EQ(lua_pcall(L, 0, 0, 0), LUA_OK) << lua_tostring(L, -1);
+      lua_gc(L, LUA_GCCOLLECT);
+    }
+    lua_close(L);
+    EXPECT_EQ(check.mismatches, 0);
+    EXPECT_TRUE(check.sizes.empty());
+    cpu_cycles = cpu_cycles_max = 0;
   }
 }

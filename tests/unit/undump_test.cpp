@@ -832,3 +832,43 @@ TEST_F(ChunkState, TheWritersFirstFailureStopsTheDump) {
   EXPECT_EQ(w.calls, 3);
   lua_pop(L, 1);
 }
+
+TEST_F(ChunkState, RegisterContentsTheInterpreterReliesOnAreChecked) {
+  const Instruction ret = ABC(OP_RETURN0, 0, 1, 0);
+  auto refused = [&](Fn inner, const char *why) { expect_refused(chunk(withnested(inner)), why); };
+  auto accepted = [&](Fn inner) {
+    ASSERT_EQ(load(chunk(withnested(inner))), LUA_OK) << message();
+    lua_pop(L, 1);
+  };
+  const Instruction newt = ABC(OP_NEWTABLE, 0, 0, 1), xa = Ax(OP_EXTRAARG, 0);
+  const Instruction setl = ABC(OP_SETLIST, 0, 1, 0);
+  // OP_SETLIST stores into whatever R[A] holds: it must be the constructor's table
+  refused(fixedwith({setl, ret}), "table constructor without table");
+  refused(fixedwith({newt, xa, AsBx(OP_LOADI, 0, 1), setl, ret}), "table constructor without table");
+  refused(fixedwith({ABC(OP_TEST, 1, 0, 0), sJ(2), newt, xa, setl, ret}), "table constructor without table");
+  refused(fixedwith({newt, xa, ABC(OP_CALL, 0, 1, 1), setl, ret}), "table constructor without table");
+  // ... and no closure may hold it as an open upvalue, even if closed again before the store
+  Fn grab = basefixed();
+  grab.upvals = {{1, 0, 0}};
+  Fn f = fixedwith({newt, xa, ABx(OP_CLOSURE, 1, 0), setl, ret});
+  f.protos = {grab};
+  refused(f, "table constructor without table");
+  f.code = {newt, xa, ABx(OP_CLOSURE, 1, 0), ABC(OP_CALL, 1, 1, 1), ABC(OP_CLOSE, 0, 0, 0), setl, ret};
+  refused(f, "table constructor without table");
+  f.code = {ABx(OP_CLOSURE, 1, 0), ABC(OP_CLOSE, 0, 0, 0), newt, xa, AsBx(OP_LOADI, 1, 5), setl, ret};
+  accepted(f);
+  accepted(fixedwith({newt, xa, AsBx(OP_LOADI, 1, 5), ABC(OP_TEST, 1, 0, 0), sJ(1), AsBx(OP_LOADI, 1, 6),
+                      setl, ret}));
+
+  // OP_FORLOOP runs on registers its OP_FORPREP prepared
+  refused(fixedwith({AsBx(OP_LOADI, 0, 1), ABx(OP_FORLOOP, 0, 1), ret}), "for loop without preparation");
+  refused(fixedwith({ABx(OP_FORPREP, 0, 1), AsBx(OP_LOADI, 1, 9), ABx(OP_FORLOOP, 0, 2), ret}),
+          "for loop without preparation");
+  accepted(fixedwith({ABx(OP_FORPREP, 0, 1), AsBx(OP_LOADI, 3, 9), ABx(OP_FORLOOP, 0, 2), ret}));
+
+  // the generic for's OP_TFORPREP and OP_TFORCALL share their register A
+  Fn g = basefixed();
+  g.maxstack = 9;
+  g.code = {ABx(OP_TFORPREP, 1, 0), ABC(OP_TFORCALL, 0, 0, 1), ABx(OP_TFORLOOP, 0, 2), ret};
+  refused(g, "jump out of range");
+}

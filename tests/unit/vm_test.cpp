@@ -96,6 +96,27 @@ TEST_F(VmTest, ASaturatedCounterStillEndsTheSlice) {
   EXPECT_GT(cpu_cycles, 10);
 }
 
+TEST_F(VmTest, ResumingAForcedYieldRestoresTheFrameTop) {
+  // A resumer checks the coroutine's stack for its arguments before each resume; that must
+  // not make the interrupted frame's top creep up until the stack overflows.
+  lua_State *co = lua_newthread(L);
+  ASSERT_EQ(luaL_loadstring(co, "local n = 0 while n >= 0 do n = n + 1 end"), LUA_OK);
+  int nres = 0;
+  budget(0, 30);
+  ASSERT_EQ(lua_resume(co, L, 0, &nres), LUA_YIELD);
+  ASSERT_TRUE(isLua(co->ci));
+  StkId frametop = co->ci->top;
+  for (int round = 0; round < 1000; round++) {
+    ASSERT_TRUE(lua_checkstack(co, 3));
+    lua_pushinteger(co, round); // dropped by the resume
+    budget(0, 30);
+    ASSERT_EQ(lua_resume(co, L, 1, &nres), LUA_YIELD);
+    ASSERT_EQ(nres, 0);
+  }
+  EXPECT_EQ(co->ci->top, frametop);
+  EXPECT_LE(co->top, frametop);
+}
+
 TEST_F(VmTest, SuperyieldEndsTheSliceAtTheNextInstruction) {
   load(kStraight);
   budget(0, 1 << 20);
