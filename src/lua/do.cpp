@@ -31,6 +31,18 @@
 
 #define next_ci(L) (L->ci->next ? L->ci->next : luaE_extendCI(L))
 
+// A yield from a native function that the interpreter called at the resume's own depth needs
+// no unwinding: lua_yieldk marks the thread suspended and returns, and every caller between
+// it and the resume (luaD_precall, luaV_execute, ccall, resume, unroll) returns on seeing the
+// mark, leaving the thread exactly as a thrown yield would. Deeper yields still throw.
+struct ResumeMark {
+  lua_State *L;    // the thread being resumed
+  uint32_t depth;  // its nCcalls while the resumed frames run at the base level
+};
+static thread_local ResumeMark resume_mark = {NULL, 0};
+
+#define fastyielded(L) (l_unlikely((L)->status == LUA_YIELD))
+
 // ---------------------------------------------------------------------------------------------
 // Errors
 
@@ -306,6 +318,7 @@ retry:
         luaD_hook(L, LUA_HOOKCALL, -1, 1, narg);
       }
       int n = (*f)(L);
+      if (fastyielded(L)) return NULL; // suspended in place: the callers return
       luaD_poscall(L, ci, n);
       return NULL;
     }
@@ -345,6 +358,7 @@ int luaD_pretailcall(lua_State *L, CallInfo *ci, StkId func, int narg1) {
     // a native function: an ordinary call; its n results are left from func to the top
     ptrdiff_t f = savestack(L, func);
     luaD_precall(L, func, LUA_MULTRET);
+    if (fastyielded(L)) return 0;
     return cast_int(L->top - restorestack(L, f));
   }
   Proto *p = clLvalue(s2v(func))->p;
@@ -492,6 +506,7 @@ static void finishCcall(lua_State *L, int status) {
   }
   adjustresults(L, ci->nresults);
   int n = (*ci->u.c.k)(L, status, ci->u.c.ctx);
+  if (fastyielded(L)) return;
   luaD_poscall(L, ci, n);
 }
 
@@ -499,7 +514,7 @@ static void finishCcall(lua_State *L, int status) {
 static void unroll(lua_State *L, void *ud) {
   if (ud != NULL) finishCcall(L, *(int *)ud);
   CallInfo *ci;
-  while ((ci = L->ci) != &L->base_ci) {
+  while (!fastyielded(L) && (ci = L->ci) != &L->base_ci) {
     if (!isLua(ci))
       finishCcall(L, LUA_YIELD);
     else {
@@ -546,6 +561,7 @@ static void resume(lua_State *L, void *ud) {
     luaV_execute(L, ci);
   } else {
     if (ci->u.c.k != NULL) n = (*ci->u.c.k)(L, LUA_YIELD, ci->u.c.ctx);
+    if (fastyielded(L)) return;
     luaD_poscall(L, ci, n);
   }
   unroll(L, NULL);
@@ -558,7 +574,11 @@ int lua_resume(lua_State *L, lua_State *from, int nargs, int *nresults) {
   } else if (L->status != LUA_YIELD)
     return resume_error(L, "cannot resume dead coroutine", nargs);
   L->nCcalls = (from) ? getCcalls(from) : 0;
+  ResumeMark outer = resume_mark;
+  resume_mark.L = L;
+  resume_mark.depth = L->nCcalls + 1; // resume and unroll run the frames one level deeper
   int status = luaD_rawrunprotected(L, resume, &nargs);
+  if (status == LUA_OK && L->status == LUA_YIELD) status = LUA_YIELD; // a returned yield
   // continue after errors caught by yieldable protected calls
   CallInfo *ci;
   while (errorstatus(status) && (ci = findpcall(L)) != NULL) {
@@ -570,7 +590,9 @@ int lua_resume(lua_State *L, lua_State *from, int nargs, int *nresults) {
     luaD_shrinkstack(L);
     L->errfunc = ci->u.c.old_errfunc;
     status = luaD_rawrunprotected(L, unrollerror, &status);
+    if (status == LUA_OK && L->status == LUA_YIELD) status = LUA_YIELD;
   }
+  resume_mark = outer;
   if (l_likely(!errorstatus(status))) {
     // normal end or yield
   } else { // the thread dies
@@ -600,6 +622,8 @@ int lua_yieldk(lua_State *L, int nresults, lua_KContext ctx, lua_KFunction k) {
   ci->u2.nyield = nresults;
   ci->u.c.k = k;
   if (k != NULL) ci->u.c.ctx = ctx;
+  // Called at the resume's depth, outside any hook: the callers unwind by returning.
+  if (L == resume_mark.L && L->nCcalls == resume_mark.depth && L->allowhook) return nresults;
   luaD_throw(L, LUA_YIELD);
 }
 

@@ -2,7 +2,6 @@
 // loader trusts nothing: every count is checked against the bytes left before anything is
 // allocated, and every prototype is verified before the closure is handed out, so that code
 // the compiler could not have produced never reaches the interpreter.
-#include <bitset>
 #include <climits>
 #include <cstring>
 
@@ -570,13 +569,6 @@ void Verifier::verifycode() {
 // any call, so it holds no such fact.
 namespace {
 
-struct FlowState {
-  std::bitset<256> table; // R[r] holds a table under construction
-  std::bitset<256> forl;  // R[r]..R[r+2] are a prepared numeric for loop
-  std::bitset<256> open;  // R[r] may have an open upvalue
-  bool seen;
-};
-
 // Registers an instruction may write: [*lo, *hi] (empty when *lo > *hi).
 void written(const Proto *f, int pc, int *lo, int *hi) {
   Instruction i = f->code[pc];
@@ -590,13 +582,13 @@ void written(const Proto *f, int pc, int *lo, int *hi) {
     case OP_SELF: *hi = a + 1; break;
     case OP_CALL:
     case OP_TAILCALL:
-    case OP_VARARG: *hi = 255; break;
+    case OP_VARARG: *hi = MAXARG_A; break;
     case OP_FORPREP:
     case OP_FORLOOP: *hi = a + 3; break;
     case OP_TFORLOOP: *hi = a + 2; break;
     case OP_TFORCALL:
       *lo = a + 4;
-      *hi = 255;
+      *hi = MAXARG_A;
       break;
     case OP_MMBIN:
     case OP_MMBINI:
@@ -605,67 +597,95 @@ void written(const Proto *f, int pc, int *lo, int *hi) {
       if (!testAMode(op)) *hi = -1; // writes no register
       break;
   }
-  if (*hi > 255) *hi = 255;
 }
 
-void kill(FlowState *st, int r) {
-  st->table.reset(r);
-  for (int b = r - 2; b <= r; b++)
-    if (b >= 0) st->forl.reset(b);
-}
+// The facts at one instruction, one bit per register of the frame, in three sets of 'words'
+// 64-bit words: tables under construction, prepared numeric for loops (by their base
+// register), and registers that may have an open upvalue.
+struct Facts {
+  uint64_t *w;
+  int words;
+  uint64_t *table() const { return w; }
+  uint64_t *forl() const { return w + words; }
+  uint64_t *open() const { return w + 2 * words; }
+};
+
+inline bool testbit64(const uint64_t *set, int r) { return (set[r >> 6] >> (r & 63)) & 1; }
+inline void setbit64(uint64_t *set, int r) { set[r >> 6] |= uint64_t(1) << (r & 63); }
+inline void clearbit64(uint64_t *set, int r) { set[r >> 6] &= ~(uint64_t(1) << (r & 63)); }
 
 } // namespace
 
 void Verifier::verifyflow() {
   int n = f->sizecode;
   const Instruction *code = f->code;
-  TempVector<FlowState> states(S->L, cast_sizet(n));
-  TempVector<int> work(S->L, cast_sizet(n) + 1);
+  int nregs = f->maxstacksize;
+  int words = nregs / 64 + 1;
+  int slot = 3 * words; // words per instruction
+  TempVector<uint64_t> states(S->L, cast_sizet(n) * cast_sizet(slot));
+  TempVector<lu_byte> seen(S->L, cast_sizet(n));
   TempVector<lu_byte> queued(S->L, cast_sizet(n));
+  TempVector<int> work(S->L, cast_sizet(n));
+  TempVector<uint64_t> scratch(S->L, cast_sizet(slot));
   int nwork = 0;
-  FlowState *st = states.v;
-  st[0].seen = true;
-  work.v[nwork++] = 0;
-  queued.v[0] = 1;
-  auto flow = [&](int to, const FlowState &out) {
-    FlowState *d = &st[to];
-    FlowState merged = out;
-    if (d->seen) {
-      merged.table &= d->table;
-      merged.forl &= d->forl;
-      merged.open |= d->open;
-      if (merged.table == d->table && merged.forl == d->forl && merged.open == d->open) return;
+  auto at = [&](int pc) { return Facts{states.v + cast_sizet(pc) * cast_sizet(slot), words}; };
+  auto kill = [&](const Facts &st, int r) {
+    if (r < 0 || r >= nregs) return;
+    clearbit64(st.table(), r);
+    for (int b = r - 2; b <= r; b++)
+      if (b >= 0) clearbit64(st.forl(), b);
+  };
+  // merges 'out' into the facts of 'to': what holds on every path, and any open upvalue
+  auto flow = [&](int to, const Facts &out) {
+    Facts d = at(to);
+    bool changed = false;
+    if (!seen.v[to]) {
+      std::memcpy(d.w, out.w, sizeof(uint64_t) * cast_sizet(slot));
+      seen.v[to] = 1;
+      changed = true;
+    } else {
+      for (int k = 0; k < words; k++) {
+        uint64_t t = d.table()[k] & out.table()[k], fl = d.forl()[k] & out.forl()[k];
+        uint64_t o = d.open()[k] | out.open()[k];
+        if (t != d.table()[k] || fl != d.forl()[k] || o != d.open()[k]) changed = true;
+        d.table()[k] = t;
+        d.forl()[k] = fl;
+        d.open()[k] = o;
+      }
     }
-    *d = merged;
-    d->seen = true;
-    if (!queued.v[to]) {
+    if (changed && !queued.v[to]) {
       queued.v[to] = 1;
       work.v[nwork++] = to;
     }
   };
+  seen.v[0] = 1;
+  queued.v[0] = 1;
+  work.v[nwork++] = 0;
+  Facts out{scratch.v, words};
   while (nwork > 0) {
     int pc = work.v[--nwork];
     queued.v[pc] = 0;
     Instruction i = code[pc];
     OpCode op = GET_OPCODE(i);
     int a = GETARG_A(i);
-    FlowState in = st[pc];
-    if (op == OP_SETLIST && !in.table.test(a)) fail("table constructor without table");
-    if (op == OP_FORLOOP && !in.forl.test(a)) fail("for loop without preparation");
-    FlowState out = in;
+    Facts in = at(pc);
+    if (op == OP_SETLIST && !testbit64(in.table(), a)) fail("table constructor without table");
+    if (op == OP_FORLOOP && !testbit64(in.forl(), a)) fail("for loop without preparation");
+    std::memcpy(out.w, in.w, sizeof(uint64_t) * cast_sizet(slot));
     int lo, hi;
     written(f, pc, &lo, &hi);
-    for (int r = lo; r <= hi; r++) kill(&out, r);
-    if (op == OP_NEWTABLE) out.table.set(a);
+    if (hi >= nregs) hi = nregs - 1;
+    for (int r = lo; r <= hi; r++) kill(out, r);
+    if (op == OP_NEWTABLE) setbit64(out.table(), a);
     if (op == OP_CLOSE)
-      for (int r = a; r < 256; r++) out.open.reset(r);
+      for (int r = a; r < nregs; r++) clearbit64(out.open(), r);
     if (op == OP_CLOSURE) {
       const Proto *np = f->p[GETARG_Bx(i)];
       for (int u = 0; u < np->sizeupvalues; u++)
-        if (np->upvalues[u].instack) out.open.set(np->upvalues[u].idx);
+        if (np->upvalues[u].instack) setbit64(out.open(), np->upvalues[u].idx);
     }
-    for (int r = 0; r < 256; r++)
-      if (out.open.test(r)) kill(&out, r);
+    for (int r = 0; r < nregs; r++)
+      if (testbit64(out.open(), r)) kill(out, r);
     // successors
     if (op == OP_JMP)
       flow(pc + 1 + GETARG_sJ(i), out);
@@ -673,11 +693,11 @@ void Verifier::verifyflow() {
       ;
     else if (op == OP_FORPREP) {
       flow(pc + 2 + GETARG_Bx(i), out);
-      out.forl.set(a);
+      setbit64(out.forl(), a);
       flow(pc + 1, out);
     } else if (op == OP_FORLOOP) {
       flow(pc + 1, out);
-      out.forl.set(a);
+      setbit64(out.forl(), a);
       flow(pc + 1 - GETARG_Bx(i), out);
     } else if (op == OP_TFORLOOP) {
       flow(pc + 1, out);

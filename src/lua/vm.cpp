@@ -1413,9 +1413,10 @@ returning:
     savecycles();
     newci = luaD_precall(L, ra, nresults);
     loadcycles();
-    if (newci == NULL)
+    if (newci == NULL) {
+      if (l_unlikely(L->status == LUA_YIELD)) return; // it yielded in place (see lua_yieldk)
       updatetrap(ci); // a native function already ran
-    else {
+    } else {
       ci = newci; // a Lua function runs in this same invocation
       goto startfunc;
     }
@@ -1444,6 +1445,7 @@ returning:
     if (!ttisLclosure(s2v(ra))) { // a native function: call it and return its results
       luaD_precall(L, ra, LUA_MULTRET);
       loadcycles();
+      if (l_unlikely(L->status == LUA_YIELD)) return; // it yielded in place
       updatetrap(ci);
       updatestack(ci);
       ci->func -= delta;

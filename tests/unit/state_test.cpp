@@ -6,6 +6,8 @@
 
 #include "lua/do.h"
 #include "lua/func.h"
+#include "lua/auxlib.h"
+#include "lua/libs.h"
 #include "lua/gc.h"
 #include "lua/mem.h"
 #include "lua/state.h"
@@ -454,4 +456,39 @@ TEST_F(StateFixture, OpenUpvaluesAreSharedOrderedAndClosed) {
   EXPECT_EQ(L->openupval, nullptr);
   EXPECT_EQ(ivalue(u1->v), 7);
   L->top = base;
+}
+
+namespace {
+TestAlloc *armed_alloc = nullptr;
+int arm(lua_State *) {
+  armed_alloc->refuse_kind = LUA_TUPVAL;  // the next upvalue cannot be made
+  return 0;
+}
+}  // namespace
+
+TEST_F(StateFixture, ToBeClosedWithoutMemoryClosesAtOnce) {
+  luaL_openlibs(L);
+  armed_alloc = &alloc;
+  lua_register(L, "arm", arm);
+  const char *code =
+      "local obj = setmetatable({}, {__close = function(_, e) CALLS = (CALLS or 0) + 1; ERR = e end})\n"
+      "arm()\n"
+      "local x <close> = obj\n"
+      "return 'not reached'\n";
+  ASSERT_EQ(luaL_loadstring(L, code), LUA_OK);
+  int st = lua_pcall(L, 0, 1, 0);
+  alloc.refuse_kind = -1;
+  EXPECT_EQ(st, LUA_ERRMEM);
+  EXPECT_STREQ(lua_tostring(L, -1), "not enough memory");
+  lua_pop(L, 1);
+  lua_getglobal(L, "CALLS");
+  EXPECT_EQ(lua_tointeger(L, -1), 1);  // once, not again when the error is caught
+  lua_getglobal(L, "ERR");
+  EXPECT_STREQ(lua_tostring(L, -1), "not enough memory");
+  lua_pop(L, 2);
+  // The final attempt was made before giving up.
+  bool sawfinal = false;
+  for (const AllocCall &c : alloc.calls)
+    if (c.fresh && c.osize == (size_t)LUA_TUPVAL && c.final_attempt == 1) sawfinal = true;
+  EXPECT_TRUE(sawfinal);
 }

@@ -2,6 +2,7 @@
 // growth and the charges of each.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "lua/do.h"
@@ -209,5 +210,23 @@ TEST_F(StringFixture, FixedStringsSurviveCollections) {
   luaC_fullgc(L, 0);
   EXPECT_EQ(luaS_new(L, "__index"), idx);
   EXPECT_EQ(luaS_newlstr(L, "not enough memory", 17), G(L)->memerrmsg);
+  luaE_setdebt(G(L), -(l_mem)100000000);
+}
+
+TEST_F(StringFixture, CollectedStringsLeaveTheTableAndTheCache) {
+  stringtable *tb = &G(L)->strt;
+  static const char text[] = "soon garbage";
+  TString *s = luaS_new(L, text);
+  unsigned int row = point2uint(text) % STRCACHE_N;
+  ASSERT_EQ(G(L)->strcache[row][0], s);
+  int nuse = tb->nuse;
+  G(L)->GCdebt = 0;
+  luaC_fullgc(L, 0);  // nothing refers to the string
+  EXPECT_EQ(G(L)->strcache[row][0], G(L)->memerrmsg);
+  EXPECT_EQ(tb->nuse, nuse - 1);
+  // Interning the same text again makes a fresh, findable string.
+  TString *again = luaS_new(L, text);
+  EXPECT_EQ(std::string(getstr(again)), text);
+  EXPECT_EQ(luaS_newlstr(L, text, strlen(text)), again);
   luaE_setdebt(G(L), -(l_mem)100000000);
 }

@@ -26,6 +26,8 @@ struct TestAlloc {
   long long fail_from = -1, fail_to = -1;
   bool fail_final = false;
   long long requests = 0;
+  // Refuse every fresh block of this object kind (first tries and final attempts alike).
+  int refuse_kind = -1;
 
   void reset_log() { calls.clear(); }
   size_t live_blocks() const { return live.size(); }
@@ -48,6 +50,7 @@ inline void *test_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int fin
   }
   long long idx = a->requests++;
   bool refuse = idx >= a->fail_from && idx < a->fail_to && (final_attempt == 0 || a->fail_final);
+  if (ptr == nullptr && (long long)osize == a->refuse_kind) refuse = true;
   if (refuse) {
     a->calls.push_back({ptr == nullptr, osize, nsize, final_attempt, charge, false});
     return nullptr;

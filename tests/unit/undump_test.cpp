@@ -872,3 +872,37 @@ TEST_F(ChunkState, RegisterContentsTheInterpreterReliesOnAreChecked) {
   g.code = {ABx(OP_TFORPREP, 1, 0), ABC(OP_TFORCALL, 0, 0, 1), ABx(OP_TFORLOOP, 0, 2), ret};
   refused(g, "jump out of range");
 }
+
+TEST(UndumpMemory, AFailedAllocationAnywhereIsAMemoryError) {
+  const char *src =
+      "local t = {1, 'two', string.rep('x', 60)}\n"
+      "local function f(a, ...) local b <const> = 2 return a, ... end\n"
+      "return function() return t, f end\n";
+  std::string bin;
+  {
+    TestAlloc alloc;
+    lua_State *L = lua_newstate(test_alloc, &alloc);
+    ASSERT_EQ(luaL_loadbufferx(L, src, std::strlen(src), "=mem", nullptr), LUA_OK);
+    ASSERT_EQ(lua_dump(L, strwriter, &bin, 0), 0);
+    lua_close(L);
+  }
+  bool sawok = false;
+  for (long long k = 0; k < 200 && !sawok; k++) {
+    TestAlloc alloc;
+    lua_State *L = lua_newstate(test_alloc, &alloc);
+    ASSERT_NE(L, nullptr);
+    alloc.fail_from = alloc.requests + k;
+    alloc.fail_to = alloc.fail_from + 1;
+    alloc.fail_final = true;
+    int st = luaL_loadbufferx(L, bin.data(), bin.size(), "=mem", "b");
+    if (st == LUA_OK)
+      sawok = true;
+    else {
+      EXPECT_EQ(st, LUA_ERRMEM) << k;
+    }
+    alloc.fail_from = alloc.fail_to = -1;
+    lua_close(L);
+    EXPECT_EQ(alloc.live_blocks(), 0u);
+  }
+  EXPECT_TRUE(sawok);
+}
