@@ -495,7 +495,7 @@ static const char *varinfo(lua_State *L, const TValue *o) {
   CallInfo *ci = L->ci;
   const char *name = NULL;
   const char *kind = NULL;
-  if (isLua(ci)) {
+  if (isLuacode(ci)) { // a hook's values are not the function's variables
     kind = getupvalname(ci, o, &name); // upvalue cells first
     if (!kind && isinstack(ci, o)) {
       int reg = cast_int(cast(StkId, const_cast<TValue *>(o)) - (ci->func + 1));

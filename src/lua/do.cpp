@@ -171,7 +171,9 @@ static int stackinuse(lua_State *L) {
 void luaD_shrinkstack(lua_State *L) {
   int inuse = stackinuse(L);
   int limit = (inuse > LUAI_MAXSTACK / 3) ? LUAI_MAXSTACK : 3 * inuse;
-  if (inuse <= LUAI_MAXSTACK && stacksize(L) > limit) {
+  // Near the limit keep what there is: the host may still need LUA_MINSTACK free slots above
+  // the top of a thread that died of a stack overflow (to build its traceback).
+  if (inuse <= LUAI_MAXSTACK - LUA_MINSTACK && stacksize(L) > limit) {
     int nsize = (inuse > LUAI_MAXSTACK / 2) ? LUAI_MAXSTACK : 2 * inuse;
     luaD_reallocstack(L, nsize, 0); // a failure keeps the stack as it was
   }

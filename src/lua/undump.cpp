@@ -563,10 +563,11 @@ void Verifier::verifycode() {
   verifyflow();
 }
 
-// What the interpreter takes for granted about register contents, checked over every path:
-// OP_SETLIST finds in R[A] the table OP_NEWTABLE made there, untouched since; OP_FORLOOP runs
-// on the registers its OP_FORPREP prepared. A register with an open upvalue may change under
-// any call, so it holds no such fact.
+// What the interpreter takes for granted about registers, checked over every path: OP_SETLIST
+// finds in R[A] the table OP_NEWTABLE made there, untouched since; OP_FORLOOP runs on the
+// registers its OP_FORPREP prepared; a frame is left with its upvalues and to-be-closed
+// variables closed. A register with an open upvalue may change under any call, so it holds no
+// such fact.
 namespace {
 
 // Registers an instruction may write: [*lo, *hi] (empty when *lo > *hi).
@@ -671,6 +672,14 @@ void Verifier::verifyflow() {
     Facts in = at(pc);
     if (op == OP_SETLIST && !testbit64(in.table(), a)) fail("table constructor without table");
     if (op == OP_FORLOOP && !testbit64(in.forl(), a)) fail("for loop without preparation");
+    // leaving the frame with an upvalue or to-be-closed variable still open on it would leave
+    // them pointing into a dead frame: such returns must close first
+    if (op == OP_RETURN || op == OP_TAILCALL || op == OP_RETURN0 || op == OP_RETURN1) {
+      bool anyopen = false;
+      for (int k = 0; k < words; k++) anyopen = anyopen || in.open()[k] != 0;
+      if (anyopen && ((op != OP_RETURN && op != OP_TAILCALL) || !GETARG_k(i)))
+        fail("return without closing upvalues");
+    }
     std::memcpy(out.w, in.w, sizeof(uint64_t) * cast_sizet(slot));
     int lo, hi;
     written(f, pc, &lo, &hi);
@@ -679,6 +688,8 @@ void Verifier::verifyflow() {
     if (op == OP_NEWTABLE) setbit64(out.table(), a);
     if (op == OP_CLOSE)
       for (int r = a; r < nregs; r++) clearbit64(out.open(), r);
+    if (op == OP_TBC) setbit64(out.open(), a);
+    if (op == OP_TFORPREP) setbit64(out.open(), a + 3);
     if (op == OP_CLOSURE) {
       const Proto *np = f->p[GETARG_Bx(i)];
       for (int u = 0; u < np->sizeupvalues; u++)

@@ -92,4 +92,12 @@ assert(coroutine.resume(co))
 assert(coroutine.close(co))
 assert(log[1] == "co:nil", log[1])
 
+-- A closing method on a normal exit runs as a non-yieldable call.
+local cw = coroutine.wrap(function()
+  local x <close> = setmetatable({}, {__close = function() coroutine.yield("from close") end})
+  return "done"
+end)
+ok, err = pcall(cw)
+assert(not ok and err:find("attempt to yield across a C%-call boundary"), err)
+
 print("ok")

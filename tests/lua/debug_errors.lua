@@ -110,12 +110,6 @@ check("local a = 16; return (@a)()", ":1: attempt to call a number value")
 check("local a = 16; return (@a).x", ":1: attempt to index a number value")
 check("local a = 16; local b = @a; return b.x", ":1: attempt to index a number value (local 'b')")
 
--- The message handler of xpcall receives the full message.
-do
-  local ok, msg = xpcall(load("local q; return q + 1"), function(m) return "handled: " .. m end)
-  assert(not ok and msg == "handled: :1: attempt to perform arithmetic on a nil value (local 'q')", msg)
-end
-
 -- error() with the memory error's text is a memory error, but pcall still returns the text.
 do
   local ok, msg = pcall(error, "not enough memory")

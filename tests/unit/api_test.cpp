@@ -778,6 +778,7 @@ TEST_F(ApiTest, StackLevelsAndInfoOfCFunctions) {
   EXPECT_STREQ(ar.what, "C");
   lua_pushcfunction(L, [](lua_State *) -> int { return 0; });
   EXPECT_EQ(lua_getinfo(L, ">fL", &ar), 1);
+  EXPECT_EQ(lua_gettop(L), 2); // the function was replaced by the two results
   EXPECT_EQ(lua_type(L, -2), LUA_TFUNCTION);
   EXPECT_EQ(lua_type(L, -1), LUA_TNIL); // no lines for C
   lua_settop(L, 0);
@@ -871,6 +872,36 @@ TEST_F(ApiTest, HooksFromC) {
   EXPECT_GE(lua_tointeger(L, -1), 3);
   lua_getfield(L, LUA_REGISTRYINDEX, "lastline");
   EXPECT_GE(lua_tointeger(L, -1), 4);
+  lua_settop(L, 0);
+}
+
+TEST_F(ApiTest, MessageHandlerReceivesThePositionedMessage) {
+  lua_pushcfunction(L, [](lua_State *L) -> int {
+    lua_pushfstring(L, "handled: %s", lua_tostring(L, 1));
+    return 1;
+  });
+  ASSERT_EQ(luaL_loadstring(L, "local q\nreturn q + 1"), LUA_OK);
+  EXPECT_EQ(lua_pcall(L, 0, 0, 1), LUA_ERRRUN);
+  EXPECT_STREQ(lua_tostring(L, -1), "handled: :2: attempt to perform arithmetic on a nil value (local 'q')");
+  lua_settop(L, 0);
+}
+
+TEST_F(ApiTest, StrippedUpvaluesHaveNoName) {
+  ASSERT_EQ(luaL_loadstring(L, "local up = 1\nreturn function() return up end"), LUA_OK);
+  ASSERT_EQ(lua_pcall(L, 0, 1, 0), LUA_OK);
+  EXPECT_STREQ(lua_getupvalue(L, -1, 1), "up");
+  lua_pop(L, 1);
+  for (int strip = 0; strip <= 1; strip++) {
+    std::string chunk;
+    int st = lua_dump(L, [](lua_State *, const void *p, size_t sz, void *ud) -> int {
+      static_cast<std::string *>(ud)->append(static_cast<const char *>(p), sz);
+      return 0;
+    }, &chunk, strip);
+    ASSERT_EQ(st, 0);
+    ASSERT_EQ(luaL_loadbufferx(L, chunk.data(), chunk.size(), "=dumped", "b"), LUA_OK);
+    EXPECT_STREQ(lua_getupvalue(L, -1, 1), strip ? "(no name)" : "up");
+    lua_pop(L, 2); // the value and the loaded function
+  }
   lua_settop(L, 0);
 }
 

@@ -206,7 +206,7 @@ Fn basefixed() {
 Fn withnested(const Fn &inner) {
   Fn f = basemain();
   f.protos = {inner};
-  f.code = {ABC(OP_VARARGPREP, 0, 0, 0), ABx(OP_CLOSURE, 0, 0), ABC(OP_RETURN, 0, 2, 1)};
+  f.code = {ABC(OP_VARARGPREP, 0, 0, 0), ABx(OP_CLOSURE, 0, 0), ABC(OP_RETURN, 0, 2, 1, 1)};
   return f;
 }
 
@@ -574,7 +574,7 @@ TEST_F(ChunkState, OpcodesAndFlowAreChecked) {
             ABC(OP_RETURN0, 0, 1, 0)};
   expect_refused(chunk(withnested(g)), "jump out of range");
   g.code = {ABx(OP_TFORPREP, 0, 0), ABC(OP_TFORCALL, 0, 0, 1), ABx(OP_TFORLOOP, 0, 2),
-            ABC(OP_RETURN0, 0, 1, 0)};
+            ABC(OP_RETURN, 0, 1, 0, 1)};
   ASSERT_EQ(load(chunk(withnested(g))), LUA_OK) << message();
   lua_pop(L, 1);
 }
@@ -865,6 +865,24 @@ TEST_F(ChunkState, RegisterContentsTheInterpreterReliesOnAreChecked) {
   refused(fixedwith({ABx(OP_FORPREP, 0, 1), AsBx(OP_LOADI, 1, 9), ABx(OP_FORLOOP, 0, 2), ret}),
           "for loop without preparation");
   accepted(fixedwith({ABx(OP_FORPREP, 0, 1), AsBx(OP_LOADI, 3, 9), ABx(OP_FORLOOP, 0, 2), ret}));
+
+  // a frame may not be left with an upvalue or to-be-closed variable open on it
+  Fn c = fixedwith({ABx(OP_CLOSURE, 1, 0), ABC(OP_RETURN, 0, 1, 0)});
+  c.protos = {grab};
+  refused(c, "return without closing upvalues");
+  c.code = {ABx(OP_CLOSURE, 1, 0), ret};
+  refused(c, "return without closing upvalues");
+  c.code = {ABx(OP_CLOSURE, 1, 0), ABC(OP_RETURN1, 1, 0, 0)};
+  refused(c, "return without closing upvalues");
+  c.code = {ABx(OP_CLOSURE, 1, 0), ABC(OP_TAILCALL, 1, 1, 0), ABC(OP_RETURN, 1, 0, 0, 1)};
+  refused(c, "return without closing upvalues");
+  refused(fixedwith({ABC(OP_TBC, 0, 0, 0), ret}), "return without closing upvalues");
+  c.code = {ABx(OP_CLOSURE, 1, 0), ABC(OP_RETURN, 0, 1, 0, 1)};
+  accepted(c);
+  c.code = {ABx(OP_CLOSURE, 1, 0), ABC(OP_CLOSE, 0, 0, 0), ret};
+  accepted(c);
+  c.code = {ABx(OP_CLOSURE, 1, 0), ABC(OP_TAILCALL, 1, 1, 0, 1), ABC(OP_RETURN, 1, 0, 0, 1)};
+  accepted(c);
 
   // the generic for's OP_TFORPREP and OP_TFORCALL share their register A
   Fn g = basefixed();
