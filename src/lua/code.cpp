@@ -879,14 +879,16 @@ static int isSCint(expdesc *e) { return luaK_isKint(e) && fitsC(e->u.ival); }
 // gives the coded immediate and whether it was a float.
 static int isSCnumber(expdesc *e, int *pi, int *isfloat) {
   lua_Integer i;
+  int flt = 0;
   if (e->k == VKINT)
     i = e->u.ival;
   else if (e->k == VKFLT && flt2int(e->u.nval, &i))
-    *isfloat = 1;
+    flt = 1;
   else
     return 0; // not a number
   if (!hasjumps(e) && fitsC(i)) {
     *pi = int2sC(cast_int(i));
+    *isfloat = flt; // only an immediate carries the float flag
     return 1;
   }
   return 0;

@@ -171,6 +171,7 @@ do
     assert(debug.getlocal(1, -1) == "(vararg)")
     assert(select(2, debug.getlocal(1, -2)) == "v2")
     assert(debug.getlocal(1, -3) == nil)
+    assert(debug.setlocal(1, -1, "changed") == "(vararg)" and select(1, ...) == "changed")
     assert(debug.setlocal(1, 3, 100) == "c")
     assert(debug.setlocal(1, 200, 1) == nil)
     return c
