@@ -147,23 +147,10 @@ inline size_t block_payload(void *base) {
 }
 } // namespace
 
-void *l_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int final_attempt, size_t charge) {
-  (void)ud;
-  (void)osize;
-  Process *p = cproc;
-  if (nsize == 0) {
-    if (ptr) {
-      void *base = static_cast<char *>(ptr) - HEADER;
-      if (p) p->mem_charged -= stored_charge(base);
-      block_free(base);
-    }
-    return nullptr;
-  }
-  int64_t cycles = (int64_t)(nsize / 64) + 4;
-  if (cycles < 1) cycles = 1;
-  cpu_add(cycles);
-  if (p) p->alloc_cycles += cycles;
-
+// Everything but a pool block served from a free list: new slabs, resizes, malloc blocks and
+// refusals. The cycles are already charged.
+[[gnu::noinline]] static void *alloc_slow(Process *p, void *ptr, size_t nsize, int final_attempt,
+                                          size_t charge) {
   void *oldbase = ptr ? static_cast<char *>(ptr) - HEADER : nullptr;
   int64_t oldcharge = oldbase ? stored_charge(oldbase) : 0;
   void *base = nullptr;
@@ -198,6 +185,35 @@ void *l_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int final_attempt
   header(base) = ((int64_t)charge & CHARGE_MASK) | (int64_t)((uint64_t)cls << CLASS_SHIFT);
   if (p) p->mem_charged += (int64_t)charge - oldcharge;
   return static_cast<char *>(base) + HEADER;
+}
+
+void *l_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int final_attempt, size_t charge) {
+  (void)ud;
+  (void)osize;
+  Process *p = cproc;
+  if (nsize == 0) {
+    if (ptr) {
+      void *base = static_cast<char *>(ptr) - HEADER;
+      if (p) p->mem_charged -= stored_charge(base);
+      block_free(base);
+    }
+    return nullptr;
+  }
+  int64_t cycles = (int64_t)(nsize / 64) + 4;
+  if (cycles < 1) cycles = 1;
+  cpu_add(cycles);
+  if (p) p->alloc_cycles += cycles;
+  // The common case inline: a new small block from its free list.
+  size_t cls = class_of(nsize);
+  if (ptr == nullptr && cls != 0 && free_blocks[cls] != nullptr &&
+      !(p && p->mem_charged + (int64_t)charge > ALLOC_HARD_LIMIT)) {
+    FreeBlock *b = free_blocks[cls];
+    free_blocks[cls] = b->next;
+    header(b) = ((int64_t)charge & CHARGE_MASK) | (int64_t)((uint64_t)cls << CLASS_SHIFT);
+    if (p) p->mem_charged += (int64_t)charge;
+    return reinterpret_cast<char *>(b) + HEADER;
+  }
+  return alloc_slow(p, ptr, nsize, final_attempt, charge);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -376,6 +392,8 @@ int64_t run_process_slice(Process *p, double fraction, int *status_out) {
   } else if (status == LUA_OK) {
     p->state = ProcState::Ended;
   } else {
+    // The thread died where the error struck: make room for building the report.
+    lua_checkstack(L, 2 * LUA_MINSTACK);
     const char *msg = lua_tostring(L, -1);
     if (!msg) msg = luaL_tolstring(L, -1, nullptr); // never a null pointer
     luaL_traceback(L, L, nullptr, 0);

@@ -284,6 +284,8 @@ const char *lua_tolstring(lua_State *L, int idx, size_t *len) {
       return NULL;
     }
     luaO_tostring(L, o); // converted in place
+    // a C closure's upvalue now holds a new string: the closure may already be black
+    if (isupvalue(idx)) luaC_barrier(L, clCvalue(s2v(L->ci->func)), o);
     luaC_checkGC(L);
     o = index2value(L, idx); // the collector step may have moved the stack
   }

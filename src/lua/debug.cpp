@@ -611,7 +611,9 @@ int luaG_traceexec(lua_State *L, const Instruction *pc) {
   }
   pc++; // the reference is always the next instruction
   ci->u.l.savedpc = pc;
-  int counthook = (--L->hookcount == 0 && (mask & LUA_MASKCOUNT));
+  // the count runs down even without the count bit; it wraps instead of overflowing
+  L->hookcount = static_cast<int>(static_cast<unsigned>(L->hookcount) - 1u);
+  int counthook = (L->hookcount == 0 && (mask & LUA_MASKCOUNT));
   if (counthook) resethookcount(L);
   else if (!(mask & LUA_MASKLINE)) return 1; // no line hook and the count is not done
   if (ci->callstatus & CIST_HOOKYIELD) { // resumed after a yield at this instruction

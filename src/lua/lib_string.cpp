@@ -213,7 +213,14 @@ constexpr int CAP_POSITION = -2;
 constexpr char L_ESC = '%';
 const char kSpecials[] = "^$*+?.([%-";
 
+// Backtracking can take exponential time, and a match runs inside one native call that no
+// cycle budget can interrupt: one call may enter the matcher at most this many times plus
+// kMatchStepsPerByte per byte of the subject (ordinary patterns need a few per byte).
+constexpr uint64_t kMaxMatchSteps = uint64_t(1) << 23;
+constexpr uint64_t kMatchStepsPerByte = 16;
+
 struct MatchState {
+  uint64_t steps;        // matcher entries left in this call
   const char *src_init;  // start of the subject
   const char *src_end;   // end ('\0') of the subject
   const char *p_end;     // end ('\0') of the pattern
@@ -379,7 +386,7 @@ const char *match_capture(MatchState *ms, const char *s, int l) {
 }
 
 const char *match(MatchState *ms, const char *s, const char *p) {
-  if (ms->matchdepth-- == 0) luaL_error(ms->L, "pattern too complex");
+  if (ms->matchdepth-- == 0 || ms->steps-- == 0) luaL_error(ms->L, "pattern too complex");
   for (;;) {
     if (p == ms->p_end) break;  // end of pattern: s is the end of the match
     switch (*p) {
@@ -532,6 +539,7 @@ bool nospecials(const char *p, size_t l) {
 
 void prepstate(MatchState *ms, lua_State *L, const char *s, size_t ls, const char *p, size_t lp) {
   ms->L = L;
+  ms->steps = kMaxMatchSteps + kMatchStepsPerByte * (uint64_t)ls;
   ms->matchdepth = kMaxMatchDepth;
   ms->src_init = s;
   ms->src_end = s + ls;

@@ -2,6 +2,7 @@
 // messages, chunk identifiers and constant arithmetic with the dialect's division by zero.
 #include "lua/object.h"
 
+#include <climits>
 #include <clocale>
 #include <cstdio>
 
@@ -253,13 +254,16 @@ static const char *l_str2int(const char *s, lua_Integer *result) {
 
 // Binary significant digits kept; later ones only scale the value.
 #define MAXSIGBIN 64
-// Exponents beyond this give 0 or infinity anyway; clamping keeps the sums in range.
+// The exponent is summed exactly (digit counts are bounded by the text's length; the "p" power
+// saturates far beyond any length); only the final sum is clamped for ldexp, where anything
+// past this gives 0 or infinity anyway.
+#define MAXPEXP (LLONG_MAX / 100)
 #define MAXEXPCLAMP 100000
 
 // Binary float: "0b" digits with at most one point, optionally "p" and a decimal power of two.
 static lua_Number l_strb2number(const char *s, char **endptr) {
   lua_Number r = 0.0;
-  long e = 0;
+  long long e = 0;
   int sigdig = 0, nosigdig = 0, hasdot = 0;
   *endptr = cast_charp(s);  // nothing valid yet
   while (l_isspace(cast_uchar(*s))) s++;
@@ -271,13 +275,14 @@ static lua_Number l_strb2number(const char *s, char **endptr) {
       hasdot = 1;
     } else if (*s == '0' || *s == '1') {
       if (sigdig == 0 && *s == '0') {
-        nosigdig++;  // leading zero
-      } else if (++sigdig <= MAXSIGBIN) {
+        nosigdig = 1;  // leading zero
+      } else if (sigdig < MAXSIGBIN) {
+        sigdig++;
         r = r * 2.0 + luaO_binavalue(*s);
-      } else if (e < MAXEXPCLAMP) {
+      } else {
         e++;  // too many digits: only the magnitude counts
       }
-      if (hasdot && e > -MAXEXPCLAMP) e--;
+      if (hasdot) e--;
     } else {
       break;
     }
@@ -288,17 +293,17 @@ static lua_Number l_strb2number(const char *s, char **endptr) {
     const char *ps = s + 1;
     int neg1 = isneg(&ps);
     if (l_isdigit(cast_uchar(*ps))) {
-      long exp1 = 0;
+      long long exp1 = 0;
       while (l_isdigit(cast_uchar(*ps))) {
-        if (exp1 < MAXEXPCLAMP) exp1 = exp1 * 10 + (*ps - '0');
+        if (exp1 < MAXPEXP) exp1 = exp1 * 10 + (*ps - '0');
         ps++;
       }
       e += neg1 ? -exp1 : exp1;
       *endptr = cast_charp(ps);
     }
   }
-  if (e > 2 * MAXEXPCLAMP) e = 2 * MAXEXPCLAMP;
-  if (e < -2 * MAXEXPCLAMP) e = -2 * MAXEXPCLAMP;
+  if (e > MAXEXPCLAMP) e = MAXEXPCLAMP;
+  if (e < -MAXEXPCLAMP) e = -MAXEXPCLAMP;
   if (neg) r = -r;
   return std::ldexp(r, (int)e);
 }

@@ -630,11 +630,33 @@ void Verifier::verifyflow() {
   TempVector<uint64_t> scratch(S->L, cast_sizet(slot));
   int nwork = 0;
   auto at = [&](int pc) { return Facts{states.v + cast_sizet(pc) * cast_sizet(slot), words}; };
-  auto kill = [&](const Facts &st, int r) {
-    if (r < 0 || r >= nregs) return;
-    clearbit64(st.table(), r);
-    for (int b = r - 2; b <= r; b++)
-      if (b >= 0) clearbit64(st.forl(), b);
+  // Forgets what registers lo..hi held: their tables, and the loops based on them or on the
+  // two registers below them. Word at a time, so that a pass over a long function stays cheap.
+  auto killrange = [&](const Facts &st, int lo, int hi) {
+    if (hi >= nregs) hi = nregs - 1;
+    if (lo < 0) lo = 0;
+    for (int k = 0; k < words; k++) {
+      int first = k * 64, last = first + 63;
+      auto mask = [&](int from, int to) -> uint64_t {
+        if (from < first) from = first;
+        if (to > last) to = last;
+        if (from > to) return 0;
+        uint64_t m = (to - from == 63) ? ~uint64_t(0) : ((uint64_t(1) << (to - from + 1)) - 1);
+        return m << (from - first);
+      };
+      st.table()[k] &= ~mask(lo, hi);
+      st.forl()[k] &= ~mask(lo - 2, hi);
+    }
+  };
+  // The same for every register that may have an open upvalue.
+  auto killopen = [&](const Facts &st) {
+    for (int k = 0; k < words; k++) {
+      uint64_t o = st.open()[k];
+      uint64_t next = (k + 1 < words) ? st.open()[k + 1] : 0;
+      uint64_t down1 = (o >> 1) | (next << 63), down2 = (o >> 2) | (next << 62);
+      st.table()[k] &= ~o;
+      st.forl()[k] &= ~(o | down1 | down2);
+    }
   };
   // merges 'out' into the facts of 'to': what holds on every path, and any open upvalue
   auto flow = [&](int to, const Facts &out) {
@@ -683,11 +705,10 @@ void Verifier::verifyflow() {
     std::memcpy(out.w, in.w, sizeof(uint64_t) * cast_sizet(slot));
     int lo, hi;
     written(f, pc, &lo, &hi);
-    if (hi >= nregs) hi = nregs - 1;
-    for (int r = lo; r <= hi; r++) kill(out, r);
+    if (lo <= hi) killrange(out, lo, hi);
     if (op == OP_NEWTABLE) setbit64(out.table(), a);
     if (op == OP_CLOSE)
-      for (int r = a; r < nregs; r++) clearbit64(out.open(), r);
+      for (int r = a; r < nregs; r++) clearbit64(out.open(), r); // (at most 255 bits)
     if (op == OP_TBC) setbit64(out.open(), a);
     if (op == OP_TFORPREP) setbit64(out.open(), a + 3);
     if (op == OP_CLOSURE) {
@@ -695,8 +716,7 @@ void Verifier::verifyflow() {
       for (int u = 0; u < np->sizeupvalues; u++)
         if (np->upvalues[u].instack) setbit64(out.open(), np->upvalues[u].idx);
     }
-    for (int r = 0; r < nregs; r++)
-      if (testbit64(out.open(), r)) kill(out, r);
+    killopen(out);
     // successors
     if (op == OP_JMP)
       flow(pc + 1 + GETARG_sJ(i), out);
@@ -727,6 +747,8 @@ void Verifier::verifyflow() {
 
 // Upvalues of a nested function come from the parent's registers or upvalues.
 void Verifier::verifyupvalues() {
+  // a closure keeps its upvalue count in one byte
+  if (f->sizeupvalues > MAXUPVAL) fail("too many upvalues");
   for (int i = 0; i < f->sizeupvalues; i++) {
     const Upvaldesc *uv = &f->upvalues[i];
     if (uv->instack > 1) fail("bad upvalue descriptor");

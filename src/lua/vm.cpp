@@ -569,7 +569,12 @@ void luaV_finishOp(lua_State *L) {
 #define KC(i) (k + GETARG_C(i))
 #define RKC(i) ((TESTARG_k(i)) ? k + GETARG_C(i) : s2v(base + GETARG_C(i)))
 
-#define updatetrap(ci) (trap = ci->u.l.trap)
+// 'lim' folds the budget and the hooks into one test per instruction: while no hook is on
+// and no forced yield is pending it is the budget, else the lowest value, so that the next
+// fetch takes the slow path (which repeats the exact tests and resets 'lim').
+#define setlim() \
+  (lim = (trap | cpu_superyielding) ? INT64_MIN : (int64_t)cpu_cycles_max)
+#define updatetrap(ci) (trap = ci->u.l.trap, trap ? (void)(lim = INT64_MIN) : (void)0)
 #define updatebase(ci) (base = ci->func + 1)
 #define updatestack(ci) \
   { if (l_unlikely(trap)) { updatebase(ci); ra = RA(i); } }
@@ -577,7 +582,7 @@ void luaV_finishOp(lua_State *L) {
 // The cycle counter lives in a local; the global is written before anything that can
 // allocate, call out, raise or read it, and read back afterwards.
 #define savecycles() (cpu_cycles = cycles)
-#define loadcycles() (cycles = cpu_cycles)
+#define loadcycles() (cycles = cpu_cycles, setlim())
 #define addcycles(n) (cycles = (int32_t)((uint32_t)cycles + (uint32_t)(n)))
 // The 23 cheap opcodes give back one of the two cycles charged at dispatch.
 #define cheap() (cycles = (int32_t)((uint32_t)cycles - 1u))
@@ -602,18 +607,22 @@ void luaV_finishOp(lua_State *L) {
 // Budget check, charge, hooks and fetch of the next instruction.
 #define vmfetch() \
   { \
-    if (l_unlikely((cycles | cpu_superyielding) > cpu_cycles_max)) { \
-      savecycles(); \
-      budget_spent(L, ci, pc); \
-      loadcycles(); \
-    } \
-    addcycles(2); \
-    if (l_unlikely(trap)) { \
-      savecycles(); \
-      trap = luaG_traceexec(L, pc); \
-      loadcycles(); \
-      updatebase(ci); \
-    } \
+    if (l_unlikely((int64_t)cycles > lim)) { \
+      if ((cycles | cpu_superyielding) > cpu_cycles_max) { \
+        savecycles(); \
+        budget_spent(L, ci, pc); \
+        loadcycles(); \
+      } \
+      addcycles(2); \
+      if (trap) { \
+        savecycles(); \
+        trap = luaG_traceexec(L, pc); \
+        loadcycles(); \
+        updatebase(ci); \
+      } \
+      setlim(); \
+    } else \
+      addcycles(2); \
     i = *(pc++); \
     ra = RA(i); \
   }
@@ -825,6 +834,7 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
   const Instruction *pc;
   int trap;
   int32_t cycles = cpu_cycles;
+  int64_t lim;
   Instruction i;
   StkId ra;
 
@@ -846,6 +856,7 @@ returning:
     }
     ci->u.l.trap = 1;
   }
+  setlim();
   base = ci->func + 1;
   vmbreak;
 

@@ -63,10 +63,19 @@ check("for i = {}, 2 do end", ":1: bad 'for' initial value (number expected, got
 check("for i = 1, 2, false do end", ":1: bad 'for' step (number expected, got boolean)")
 check("for i = 1, 2, 0 do end", ":1: 'for' step is zero")
 
--- Not callable.
+-- Not callable: named after the calling instruction when it tells (iterators, metamethods),
+-- otherwise after the variable that held the value.
 check("for x in 5 do end", ":1: attempt to call a number value (for iterator 'for iterator')")
 check("local t = setmetatable({}, {__add = 5}); return t + 1",
   ":1: attempt to call a number value (metamethod 'add')")
+check("local t = setmetatable({}, {__lt = 5}); return t < t",
+  ":1: attempt to call a number value (metamethod 'order')")
+check("local t = setmetatable({}, {__len = true}); return #t",
+  ":1: attempt to call a boolean value (metamethod 'len')")
+check("local t = setmetatable({}, {__call = 5}); return t()", ":1: attempt to call a number value (local 't')")
+check("local t = {f = 1}; t.f()", ":1: attempt to call a number value (field 'f')")
+check("local function g() return 5 end; g()()", ":1: attempt to call a number value")
+check("local s = 'x'; s()", ":1: attempt to call a string value (local 's')")
 
 -- __name of the metatable names the type.
 check("local v = setmetatable({}, {__name = 'Vec'}); return v + 1",

@@ -37,7 +37,7 @@ for _, mode in ipairs({"incremental", "generational"}) do
   -- strings: the table of short strings forgets dead ones, equal strings stay equal
   local keep = {}
   for i = 1, 1000 do keep[i] = "s" .. i end
-  for i = 1, 5000 do local _ = "dropped" .. i end
+  for i = 1, 2000 do local _ = "dropped" .. i end
   local long = string.rep("long string ", 100)
   collectgarbage()
   for i = 1, 1000 do assert(keep[i] == "s" .. i) end
@@ -46,17 +46,17 @@ for _, mode in ipairs({"incremental", "generational"}) do
   -- deep and cyclic structures
   local root = {}
   local node = root
-  for i = 1, 1000 do node.next = {i = i, back = node}; node = node.next end
+  for i = 1, 300 do node.next = {i = i, back = node}; node = node.next end
   collectgarbage()
   node = root
-  for i = 1, 1000 do node = node.next; assert(node.i == i and node.back.next == node) end
+  for i = 1, 300 do node = node.next; assert(node.i == i and node.back.next == node) end
 
   -- garbage really goes
   collectgarbage()
   base = collectgarbage("count")
   do
     local big = {}
-    for i = 1, 20000 do big[i] = {i, tostring(i)} end
+    for i = 1, 4000 do big[i] = {i, tostring(i)} end
   end
   collectgarbage()
   collectgarbage()

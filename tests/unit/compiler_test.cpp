@@ -352,6 +352,107 @@ TEST_F(Compiler, HiddenCompoundLocalsLiveToTheEndOfTheBlock) {
   EXPECT_GE(p->maxstacksize, 4);
 }
 
+// Re-lining an instruction whose entry was absolute keeps it absolute, with the new line.
+TEST_F(Compiler, FixlineOfAnAbsoluteEntryStaysAbsolute) {
+  std::string src;
+  for (int i = 0; i < 118; i++) src += "local a" + std::to_string(i) + " = 1 ";
+  src += "\nf(\n1)"; // GETTABUP, LOADI, then the CALL as the 122nd instruction
+  const Proto *p = compile(src);
+  ASSERT_NE(p, nullptr);
+  ASSERT_EQ(GET_OPCODE(p->code[121]), OP_CALL);
+  ASSERT_EQ(p->sizeabslineinfo, 1);
+  EXPECT_EQ(p->abslineinfo[0].pc, 121);
+  EXPECT_EQ(p->abslineinfo[0].line, 2); // the call takes the line of its function
+  EXPECT_EQ(p->lineinfo[121], ABSLINEINFO);
+  std::vector<int> l = lines_of(p);
+  EXPECT_EQ(l[120], 3);
+  EXPECT_EQ(l[121], 2);
+  EXPECT_EQ(l[122], 3); // the final return, relative to the re-lined call
+}
+
+// A constructor stores its list in flushes of 50; once 256 or more items are stored the count
+// passes to OP_SETLIST as C = count mod 256 with k set and an OP_EXTRAARG carrying count / 256.
+TEST_F(Compiler, SetlistCountAbove255UsesExtraarg) {
+  std::string src = "local t = {";
+  for (int i = 0; i < 320; i++) src += "0,";
+  src += "...}";
+  const Proto *p = compile(src);
+  ASSERT_NE(p, nullptr);
+  std::vector<std::pair<int, int>> setlists; // (B, count) per OP_SETLIST
+  for (int pc = 0; pc < p->sizecode; pc++) {
+    Instruction i = p->code[pc];
+    if (GET_OPCODE(i) != OP_SETLIST) continue;
+    int count = GETARG_C(i);
+    if (GETARG_k(i)) {
+      ASSERT_EQ(GET_OPCODE(p->code[pc + 1]), OP_EXTRAARG);
+      count += GETARG_Ax(p->code[pc + 1]) * (MAXARG_C + 1);
+    } else {
+      EXPECT_LE(count, MAXARG_C);
+    }
+    setlists.push_back({GETARG_B(i), count});
+  }
+  // six full flushes, then the 20 remaining zeros with the open '...' (B = 0) after 300 items
+  std::vector<std::pair<int, int>> want = {{50, 0},   {50, 50},  {50, 100}, {50, 150},
+                                           {50, 200}, {50, 250}, {0, 300}};
+  EXPECT_EQ(setlists, want);
+  // the last flush is the one with k set: C = 300 mod 256 = 44, EXTRAARG 1
+  bool seen = false;
+  for (int pc = 0; pc < p->sizecode; pc++) {
+    Instruction i = p->code[pc];
+    if (GET_OPCODE(i) == OP_SETLIST && GETARG_k(i)) {
+      EXPECT_EQ(GETARG_C(i), 44);
+      EXPECT_EQ(GETARG_Ax(p->code[pc + 1]), 1);
+      seen = true;
+    }
+  }
+  EXPECT_TRUE(seen);
+}
+
+// luaK_finish points every jump at the end of a chain of jumps.
+TEST_F(Compiler, JumpChainsAreFollowed) {
+  const Proto *p = compile("local a, b = ... while a do if b then a = 1 else a = 2 end end");
+  ASSERT_NE(p, nullptr);
+  for (int pc = 0; pc < p->sizecode; pc++) {
+    Instruction i = p->code[pc];
+    if (GET_OPCODE(i) != OP_JMP) continue;
+    int target = pc + 1 + GETARG_sJ(i);
+    ASSERT_GE(target, 0);
+    ASSERT_LT(target, p->sizecode);
+    EXPECT_NE(GET_OPCODE(p->code[target]), OP_JMP) << "jump at " << pc;
+  }
+}
+
+// The whole mode table as the instruction set lists it.
+TEST_F(Compiler, EveryModeByte) {
+  static const lu_byte want[NUM_OPCODES] = {
+      0x08, 0x0A, 0x0A, 0x09, 0x09, 0x08, 0x08, 0x08, 0x08, 0x08, 0x00, 0x08, 0x08, 0x08, 0x08,
+      0x00, 0x00, 0x00, 0x00, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08,
+      0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08,
+      0x08, 0x80, 0x80, 0x80, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x08, 0x00, 0x00,
+      0x04, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x10, 0x18, 0x68, 0x68, 0x20,
+      0x00, 0x00, 0x09, 0x09, 0x01, 0x00, 0x09, 0x20, 0x09, 0x48, 0x28, 0x03};
+  ASSERT_EQ(NUM_OPCODES, 87);
+  for (int op = 0; op < NUM_OPCODES; op++) EXPECT_EQ(luaP_opmodes[op], want[op]) << luaP_opnames[op];
+  EXPECT_EQ(OP_PEEK, 52);
+  EXPECT_EQ(OP_LEN, 56);
+  EXPECT_EQ(OP_EXTRAARG, 86);
+}
+
+// Only an immediate operand carries the float flag: comparisons whose float constant does not
+// fit an immediate leave C at 0.
+TEST_F(Compiler, FloatFlagOnlyOnImmediates) {
+  const Proto *p = compile("local a = ... return a < 1000.0, a == 1000.0, 5 < 1000.0, a <= 2.0, a == 1.0");
+  ASSERT_NE(p, nullptr);
+  std::vector<std::pair<int, int>> got; // (opcode, C) of each comparison
+  for (int pc = 0; pc < p->sizecode; pc++) {
+    Instruction i = p->code[pc];
+    if (testTMode(GET_OPCODE(i))) got.push_back({GET_OPCODE(i), GETARG_C(i)});
+  }
+  std::vector<std::pair<int, int>> want = {
+      {OP_LT, 0}, {OP_EQK, 0}, {OP_GTI, 0}, {OP_LEI, 1}, {OP_EQI, 1}};
+  EXPECT_EQ(got, want);
+}
+
 TEST_F(Compiler, OpcodeModes) {
   EXPECT_EQ(luaP_opmodes[OP_MOVE], 0x08);
   EXPECT_EQ(luaP_opmodes[OP_LOADI], 0x0A);

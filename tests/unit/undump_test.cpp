@@ -661,6 +661,12 @@ TEST_F(ChunkState, UpvaluesAndNestedFunctionsAreInRange) {
   inner.upvals = {{1, 1, 0}, {0, 0, 0}};
   ASSERT_EQ(load(chunk(withnested(inner))), LUA_OK) << message();
   lua_pop(L, 1);
+  // a closure counts its upvalues in one byte
+  inner.upvals.assign(255, {0, 0, 0});
+  ASSERT_EQ(load(chunk(withnested(inner))), LUA_OK) << message();
+  lua_pop(L, 1);
+  inner.upvals.assign(256, {0, 0, 0});
+  expect_refused(chunk(withnested(inner)), "too many upvalues");
 }
 
 TEST_F(ChunkState, InstructionPairsAreChecked) {
@@ -883,6 +889,26 @@ TEST_F(ChunkState, RegisterContentsTheInterpreterReliesOnAreChecked) {
   accepted(c);
   c.code = {ABx(OP_CLOSURE, 1, 0), ABC(OP_TAILCALL, 1, 1, 0, 1), ABC(OP_RETURN, 1, 0, 0, 1)};
   accepted(c);
+
+  // frames wider than one word of facts
+  Fn wide = fixedwith({ABC(OP_NEWTABLE, 130, 0, 1), xa, AsBx(OP_LOADI, 129, 1), AsBx(OP_LOADI, 131, 1),
+                       ABC(OP_SETLIST, 130, 1, 0), ret});
+  wide.maxstack = 200;
+  accepted(wide);
+  wide.code = {ABC(OP_NEWTABLE, 130, 0, 1), xa, AsBx(OP_LOADI, 130, 1), ABC(OP_SETLIST, 130, 1, 0), ret};
+  refused(wide, "table constructor without table");
+  Fn grab128 = basefixed();
+  grab128.upvals = {{1, 128, 0}};
+  wide.protos = {grab128};
+  wide.code = {ABx(OP_FORPREP, 126, 2), ABx(OP_CLOSURE, 140, 0), ABC(OP_CLOSE, 0, 0, 0),
+               ABx(OP_FORLOOP, 126, 3), ret};
+  refused(wide, "for loop without preparation");
+  wide.code = {ABx(OP_FORPREP, 126, 2), ABx(OP_CLOSURE, 140, 0), ABC(OP_CLOSE, 129, 0, 0),
+               ABx(OP_FORLOOP, 126, 3), ABC(OP_RETURN, 0, 1, 0, 1)};
+  refused(wide, "for loop without preparation");
+  grab128.upvals = {{1, 129, 0}};
+  wide.protos = {grab128};
+  accepted(wide);
 
   // the generic for's OP_TFORPREP and OP_TFORCALL share their register A
   Fn g = basefixed();
