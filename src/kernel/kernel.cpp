@@ -392,7 +392,9 @@ int64_t run_process_slice(Process *p, double fraction, int *status_out) {
   } else if (status == LUA_OK) {
     p->state = ProcState::Ended;
   } else {
-    // The thread died where the error struck: make room for building the report.
+    // The thread died where the error struck: make room for building the report. The report
+    // is built after the slice, so its allocations are no part of the slice's tallies.
+    int64_t alloc_tally = p->alloc_cycles, spend_tally = p->spend_cycles;
     lua_checkstack(L, 2 * LUA_MINSTACK);
     const char *msg = lua_tostring(L, -1);
     if (!msg) msg = luaL_tolstring(L, -1, nullptr); // never a null pointer
@@ -400,6 +402,8 @@ int64_t run_process_slice(Process *p, double fraction, int *status_out) {
     const char *tb = lua_tostring(L, -1);
     p->error = 1;
     report_error(p, msg, tb);
+    p->alloc_cycles = alloc_tally;
+    p->spend_cycles = spend_tally;
     p->state = ProcState::Error;
   }
   if (p->state == ProcState::Running || status == LUA_YIELD) {

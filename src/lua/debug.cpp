@@ -515,14 +515,8 @@ void luaG_typeerror(lua_State *L, const TValue *o, const char *op) {
 }
 
 // A value that is not callable: named after the calling instruction when it tells.
-void luaG_callerror(lua_State *L, const TValue *o) {
-  CallInfo *ci = L->ci;
-  const char *name = NULL;
-  const char *kind = NULL;
-  if (isLua(ci)) kind = funcnamefromcall(L, ci, &name);
-  const char *extra = kind ? formatvarinfo(L, kind, name) : varinfo(L, o);
-  typeerror(L, o, "call", extra);
-}
+// A value that cannot be called is described by its variable information only.
+void luaG_callerror(lua_State *L, const TValue *o) { typeerror(L, o, "call", varinfo(L, o)); }
 
 void luaG_forerror(lua_State *L, const TValue *o, const char *what) {
   luaG_runerror(L, "bad 'for' %s (number expected, got %s)", what, luaT_objtypename(L, o));

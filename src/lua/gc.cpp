@@ -33,8 +33,16 @@
 #define keyiswhite(n) (keyiscollectable(n) && iswhite(gckey(n)))
 #define gcvalueN(o) (iscollectable(o) ? gcvalue(o) : NULL)
 
+// Strings (the commonest values) turn black here without a call.
 #define markvalue(g, o) \
-  { if (valiswhite(o)) reallymarkobject(g, gcvalue(o)); }
+  { \
+    if (valiswhite(o)) { \
+      if (ttisstring(o)) \
+        set2black(gcvalue(o)); \
+      else \
+        reallymarkobject(g, gcvalue(o)); \
+    } \
+  }
 #define markkey(g, n) \
   { if (keyiswhite(n)) reallymarkobject(g, gckey(n)); }
 #define markobject(g, t) \

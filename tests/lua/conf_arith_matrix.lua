@@ -1,3 +1,4 @@
+-- args: --budget 1000000000
 -- Conformance: every binary operator and a set of numeric library functions over a matrix of
 -- integers, floats, edge values and numeric strings. Each operation's results are reduced to a
 -- digest; the expected digests are those the reference Lua 5.4 interpreter gives.

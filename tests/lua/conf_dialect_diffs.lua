@@ -1,3 +1,4 @@
+-- args: --budget 1000000000
 -- Conformance: the places where this system deliberately departs from Lua 5.4.
 -- Each check states both behaviours, so the script also runs under a stock Lua 5.4.
 local HALV = tonum ~= nil

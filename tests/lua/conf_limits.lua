@@ -1,3 +1,4 @@
+-- args: --budget 1000000000
 -- Conformance: chain limits, C stack overflow, pattern and string size limits, debug argument checks.
 -- Each case is run as a chunk through load; its results (or its error) are rendered
 -- as text and compared with the text the reference Lua 5.4 interpreter gives.
@@ -79,7 +80,7 @@ local cases = {
    [=====[false "too many captures"]=====]},
   {[=====[!return pcall(string.find, string.rep("a", 300), string.rep("a?", 300) .. string.rep("a", 300))]=====],
    [=====[false "pattern too complex"]=====]},
-  {[=====[!return pcall(string.match, string.rep("a", 10000), ".-b")]=====],
+  {[=====[!return pcall(string.match, string.rep("a", 3000), ".-b")]=====],
    [=====[true nil]=====]},
   {[=====[!return pcall(string.match, string.rep("(", 10000), "%b()")]=====],
    [=====[true nil]=====]},

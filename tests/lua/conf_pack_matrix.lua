@@ -1,3 +1,4 @@
+-- args: --budget 1000000000
 -- Conformance: string.pack / string.unpack / string.packsize over a matrix of formats and values.
 -- Each format's results are reduced to a digest; the expected digests come from the reference Lua 5.4.
 local function hex(s) return (s:gsub(".", function(c) return string.format("%02x", c:byte()) end)) end

@@ -1,3 +1,4 @@
+-- args: --budget 1000000000
 -- Conformance: parser error messages and expression precedence.
 -- Each case is run as a chunk through load; its results (or its error) are rendered
 -- as text and compared with the text the reference Lua 5.4 interpreter gives.

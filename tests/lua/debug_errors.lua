@@ -63,15 +63,14 @@ check("for i = {}, 2 do end", ":1: bad 'for' initial value (number expected, got
 check("for i = 1, 2, false do end", ":1: bad 'for' step (number expected, got boolean)")
 check("for i = 1, 2, 0 do end", ":1: 'for' step is zero")
 
--- Not callable: named after the calling instruction when it tells (iterators, metamethods),
--- otherwise after the variable that held the value.
-check("for x in 5 do end", ":1: attempt to call a number value (for iterator 'for iterator')")
+-- Not callable: described by the variable that held the value, when there is one.
+check("for x in 5 do end", ":1: attempt to call a number value")
 check("local t = setmetatable({}, {__add = 5}); return t + 1",
-  ":1: attempt to call a number value (metamethod 'add')")
+  ":1: attempt to call a number value")
 check("local t = setmetatable({}, {__lt = 5}); return t < t",
-  ":1: attempt to call a number value (metamethod 'order')")
+  ":1: attempt to call a number value")
 check("local t = setmetatable({}, {__len = true}); return #t",
-  ":1: attempt to call a boolean value (metamethod 'len')")
+  ":1: attempt to call a boolean value")
 check("local t = setmetatable({}, {__call = 5}); return t()", ":1: attempt to call a number value (local 't')")
 check("local t = {f = 1}; t.f()", ":1: attempt to call a number value (field 'f')")
 check("local function g() return 5 end; g()()", ":1: attempt to call a number value")
@@ -118,6 +117,13 @@ check("return @'1'", ":1: attempt to perform arithmetic on a string value (const
 check("local a = 16; return (@a)()", ":1: attempt to call a number value")
 check("local a = 16; return (@a).x", ":1: attempt to index a number value")
 check("local a = 16; local b = @a; return b.x", ":1: attempt to index a number value (local 'b')")
+-- the peek's register held a named value just before: the peek replaces it, name and all
+check("local a = 16; local t = {x = 1}; t.y = t.x; return (@a).z", ":1: attempt to index a number value")
+check("local a = 16; local t = {x = 1}; t.y = t.x; return (%a).z", ":1: attempt to index a number value")
+check("local a = 16; local t = {x = 1}; t.y = t.x; return ($a)()", ":1: attempt to call a number value")
+check("local a = 16; local t = {x = 1}; t.y = t.x; return (*a) .. {}", ":1: attempt to concatenate a table value")
+check("local t = {x = 2.5}; return @t.x", ":1: attempt to perform arithmetic on a number value (field 'x')")
+check("local s = 'abc'; return *s", ":1: attempt to perform arithmetic on a string value (local 's')")
 
 -- error() with the memory error's text is a memory error, but pcall still returns the text.
 do

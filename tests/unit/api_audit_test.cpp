@@ -2,6 +2,7 @@
 // edges, conversions, collector options, loading and resuming, hooks and locals seen from C).
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -875,6 +876,76 @@ TEST_F(ApiAudit, StoresIntoBlackObjectsKeepTheirValues) {
   EXPECT_STREQ(lua_tostring(L, -1), "copied 1");
   ASSERT_STREQ(lua_getupvalue(L, -3, 3), "");
   EXPECT_STREQ(lua_tostring(L, -1), "set 6");
+  lua_settop(L, 0);
+}
+
+// A message handler that fails itself ends in "error in error handling".
+TEST_F(ApiAudit, FailingMessageHandler) {
+  luaL_openlibs(L);
+  lua_pushcfunction(L, [](lua_State *L) -> int {
+    lua_pushnil(L);
+    lua_gettable(L, -1); // indexing nil: an error inside the handler
+    return 1;
+  });
+  ASSERT_EQ(luaL_loadstring(L, "local t = nil; return t.x"), LUA_OK);
+  EXPECT_EQ(lua_pcall(L, 0, 0, 1), LUA_ERRERR);
+  EXPECT_EQ(top_string(), "error in error handling");
+  EXPECT_EQ(L->nCcalls & 0xFFFF, 0u); // the C levels were all given back
+  lua_settop(L, 0);
+  // A handler gets any error object and its result replaces it.
+  lua_pushcfunction(L, [](lua_State *L) -> int {
+    lua_pushstring(L, luaL_typename(L, 1));
+    return 1;
+  });
+  ASSERT_EQ(luaL_loadstring(L, "error({})"), LUA_OK);
+  EXPECT_EQ(lua_pcall(L, 0, 0, 1), LUA_ERRRUN);
+  EXPECT_EQ(top_string(), "table");
+  lua_settop(L, 0);
+}
+
+// A closing method run by lua_settop may grow (and so move) the stack; the top is still right.
+TEST_F(ApiAudit, SettopSurvivesAClosingMethodThatMovesTheStack) {
+  luaL_openlibs(L);
+  ASSERT_EQ(dostring(L, "closed = 0\n"
+                        "local function deep(n) if n == 0 then return 0 end return 1 + deep(n - 1) end\n"
+                        "closer = setmetatable({}, {__close = function() deep(5000) closed = closed + 1 end})"),
+            LUA_OK)
+      << top_string();
+  static int tops[3];
+  int st = pcall_c([](lua_State *L) -> int {
+    lua_pushinteger(L, 1);
+    lua_getglobal(L, "closer");
+    lua_toclose(L, 2);
+    lua_getglobal(L, "closer");
+    lua_toclose(L, 3);
+    lua_pushinteger(L, 4);
+    lua_pushinteger(L, 5);
+    lua_settop(L, 2); // closes slot 3
+    tops[0] = lua_gettop(L);
+    tops[1] = cast_int(lua_tointeger(L, 1));
+    lua_pushstring(L, "after");
+    lua_pop(L, 2); // closes slot 2
+    tops[2] = lua_gettop(L);
+    return 0;
+  });
+  ASSERT_EQ(st, LUA_OK) << top_string();
+  EXPECT_EQ(tops[0], 2);
+  EXPECT_EQ(tops[1], 1);
+  EXPECT_EQ(tops[2], 1);
+  lua_getglobal(L, "closed");
+  EXPECT_EQ(lua_tointeger(L, -1), 2);
+  lua_settop(L, 0);
+  // An error in a closing method propagates out of lua_settop.
+  ASSERT_EQ(dostring(L, "bad = setmetatable({}, {__close = function() error('close failed', 0) end})"), LUA_OK);
+  st = pcall_c([](lua_State *L) -> int {
+    lua_getglobal(L, "bad");
+    lua_toclose(L, 1);
+    lua_settop(L, 0);
+    lua_pushstring(L, "not reached");
+    return 1;
+  }, 1);
+  EXPECT_EQ(st, LUA_ERRRUN);
+  EXPECT_EQ(top_string(), "close failed");
   lua_settop(L, 0);
 }
 

@@ -1,5 +1,6 @@
 // Object layer audit: the exact allocator traffic of building a state, exact binary float
-// exponents, main positions per key kind and the API string cache rows.
+// exponents, main positions per key kind, the API string cache rows, failed resizes of the
+// string table and of hash parts, size limits, and the call depth added by metamethods.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "lua/auxlib.h"
 #include "lua/do.h"
 #include "lua/gc.h"
 #include "lua/object.h"
@@ -247,4 +249,106 @@ TEST_F(AuditFixture, StringTableResizeFailuresKeepTheOldLayout) {
   luaS_resize(L, 256);
   EXPECT_EQ(tb->size, 256);
   checklayout(256);
+}
+
+namespace {
+size_t lngsize;
+void makelong(lua_State *L, void *) { luaS_createlngstrobj(L, lngsize); }
+}  // namespace
+
+TEST_F(AuditFixture, LongStringSizeLimit) {
+  StkId top = L->top;
+  const size_t limit = ((size_t)1 << 63) - 33;  // from this length on: block too big
+  lngsize = limit;
+  EXPECT_EQ(luaD_rawrunprotected(L, makelong, nullptr), LUA_ERRRUN);
+  EXPECT_STREQ(svalue(s2v(L->top - 1)), "memory allocation error: block too big");
+  L->top = top;
+  // One byte less is requested from the allocator (len + 25, charge len + 32).
+  alloc.refuse_kind = LUA_TSTRING;
+  alloc.reset_log();
+  lngsize = limit - 1;
+  EXPECT_EQ(luaD_rawrunprotected(L, makelong, nullptr), LUA_ERRMEM);
+  ASSERT_FALSE(alloc.calls.empty());
+  EXPECT_EQ(alloc.calls.front().nsize, limit - 1 + 25);
+  EXPECT_EQ(alloc.calls.front().charge, limit - 1 + 32);
+  EXPECT_EQ(alloc.calls.front().osize, (size_t)LUA_TSTRING);
+  EXPECT_EQ(alloc.calls.back().final_attempt, 1);
+  alloc.refuse_kind = -1;
+  L->top = top;
+}
+
+namespace {
+unsigned int depth_seen[3];
+int record_base(lua_State *L) {
+  depth_seen[0] = L->nCcalls;
+  return 0;
+}
+int index_mm(lua_State *L) {
+  depth_seen[lua_tointeger(L, lua_upvalueindex(1))] = L->nCcalls;
+  return 0;
+}
+int get_from_c(lua_State *L) {
+  lua_getfield(L, 1, "x");  // the metamethod runs from a native function
+  return 0;
+}
+}  // namespace
+
+// A metamethod called from Lua code adds one native level; called from a native function it
+// also adds a non-yieldable level.
+TEST_F(AuditFixture, MetamethodCallDepthDependsOnTheCaller) {
+  lua_register(L, "base", record_base);
+  lua_register(L, "getfromc", get_from_c);
+  for (int which = 1; which <= 2; which++) {
+    lua_newtable(L);  // object
+    lua_newtable(L);  // its metatable
+    lua_pushinteger(L, which);
+    lua_pushcclosure(L, index_mm, 1);
+    lua_setfield(L, -2, "__index");
+    lua_setmetatable(L, -2);
+    lua_setglobal(L, which == 1 ? "fromlua" : "fromc");
+  }
+  ASSERT_EQ(luaL_loadstring(L, "base() local _ = fromlua.x getfromc(fromc)"), LUA_OK);
+  ASSERT_EQ(lua_pcall(L, 0, 0, 0), LUA_OK);
+  EXPECT_EQ(depth_seen[1], depth_seen[0] + 1);
+  EXPECT_EQ(depth_seen[2], depth_seen[0] + 0x10001);
+}
+
+namespace {
+Table *bigt;
+unsigned int bignh;
+void resizebig(lua_State *L, void *) { luaH_resize(L, bigt, 0, bignh); }
+}  // namespace
+
+TEST_F(AuditFixture, HashPartLimitAndFailedResize) {
+  bigt = luaH_new(L);
+  sethvalue(L, s2v(L->top), bigt);
+  L->top++;
+  TValue k, v;
+  setivalue(&k, 100);
+  setivalue(&v, 7);
+  luaH_set(L, bigt, &k, &v);
+  Node *oldnode = bigt->node;
+  StkId top = L->top;
+  // More than 2^30 nodes: refused before any allocation.
+  bignh = (1u << 30) + 1;
+  alloc.reset_log();
+  EXPECT_EQ(luaD_rawrunprotected(L, resizebig, nullptr), LUA_ERRRUN);
+  EXPECT_STREQ(svalue(s2v(L->top - 1)), "table overflow");
+  for (const AllocCall &c : alloc.calls) EXPECT_LT(c.nsize, 1000u);  // only the message
+  L->top = top;
+  // Exactly 2^30 nodes is allowed; when the memory is not there the table keeps its parts.
+  bignh = 1u << 30;
+  alloc.fail_from = alloc.requests;
+  alloc.fail_to = alloc.requests + 10;
+  alloc.fail_final = true;
+  alloc.reset_log();
+  EXPECT_EQ(luaD_rawrunprotected(L, resizebig, nullptr), LUA_ERRMEM);
+  ASSERT_FALSE(alloc.calls.empty());
+  EXPECT_EQ(alloc.calls.front().nsize, ((size_t)1 << 30) * 24);
+  EXPECT_EQ(alloc.calls.front().charge, ((size_t)1 << 30) * 16);
+  alloc.fail_from = alloc.fail_to = -1;
+  L->top = top;
+  EXPECT_EQ(bigt->node, oldnode);
+  EXPECT_EQ(ivalue(luaH_getint(bigt, 100)), 7);
+  L->top--;
 }
