@@ -44,7 +44,14 @@
     } \
   }
 #define markkey(g, n) \
-  { if (keyiswhite(n)) reallymarkobject(g, gckey(n)); }
+  { \
+    if (keyiswhite(n)) { \
+      if (novariant(keytt(n)) == LUA_TSTRING) \
+        set2black(gckey(n)); \
+      else \
+        reallymarkobject(g, gckey(n)); \
+    } \
+  }
 #define markobject(g, t) \
   { if (iswhite(t)) reallymarkobject(g, obj2gco(t)); }
 #define markobjectN(g, t) \

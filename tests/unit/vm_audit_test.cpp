@@ -1,8 +1,8 @@
-// Call-depth limits seen through message handlers, and the call hook of a frame resumed after
-// a forced yield.
+// The native call-depth limits as message handlers see them, and the charge of OP_LOADKX.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "kernel/kernel.h"
 #include "lua/auxlib.h"
@@ -59,13 +59,14 @@ int nest_c(lua_State *L) {
   return 0;
 }
 
-// "C stack overflow" is raised when the count reaches 200; its message handler may still nest
-// up to 219, and reaching 220 turns the error into an error in error handling.
+// "C stack overflow" is raised when the count reaches 200; its message handler runs at 201 and
+// may still nest up to 219 (18 levels), while reaching 220 (19 levels) turns the error into an
+// error in error handling.
 TEST_F(VmAuditTest, HandlersGetRoomUpTo220NestedCalls) {
   lua_register(L, "nest_c", nest_c);
   run("function down(n) return nest_c(n) end "
-      "function shallow(m) down(10) return 'handled: ' .. m end "
-      "function deep(m) down(30) return 'never' end");
+      "function shallow(m) down(18) return 'handled: ' .. m end "
+      "function deep(m) down(19) return 'never' end");
   for (const char *handler : {"shallow", "deep", "shallow"}) {
     uint32_t before = L->nCcalls;
     lua_getglobal(L, handler);
@@ -84,6 +85,19 @@ TEST_F(VmAuditTest, HandlersGetRoomUpTo220NestedCalls) {
     EXPECT_EQ(L->nCcalls, before); // restored after the throw
     lua_settop(L, 0);
   }
+}
+
+// Constants past index 131071 are loaded by OP_LOADKX, one cycle like OP_LOADK, and the
+// OP_EXTRAARG that carries the index is consumed without a charge.
+TEST_F(VmAuditTest, LoadKXCostsOneCycle) {
+  std::string src = "local x\n";
+  for (int i = 0; i < 131075; i++) src += "x = " + std::to_string(i) + ".5\n";
+  ASSERT_EQ(luaL_loadbuffer(L, src.data(), src.size(), "=kx"), LUA_OK) << lua_tostring(L, -1);
+  budget(0, 1 << 30);
+  int nres = 0;
+  ASSERT_EQ(lua_resume(L, L, 0, &nres), LUA_OK);
+  // VARARGPREP 2, LOADNIL 1, 131072 LOADK and 3 LOADKX at 1 each, RETURN 2
+  EXPECT_EQ(cpu_cycles, 2 + 1 + 131075 + 2);
 }
 
 } // namespace
