@@ -606,6 +606,9 @@ struct GMatchState {
 int gmatch_aux(lua_State *L) {
   GMatchState *gm = static_cast<GMatchState *>(lua_touserdata(L, lua_upvalueindex(3)));
   gm->ms.L = L;  // the iterator may run on another thread than the one that made it
+  // each step is a call of its own with a fresh allowance
+  gm->ms.steps = kMaxMatchSteps +
+                 kMatchStepsPerByte * static_cast<uint64_t>(gm->ms.src_end - gm->ms.src_init);
   for (const char *src = gm->src; src <= gm->ms.src_end; src++) {
     reprepstate(&gm->ms);
     const char *e = match(&gm->ms, src, gm->p);
@@ -859,6 +862,47 @@ void cleanformat(char *form, const char *allowed, bool keepprec, const char *len
   memcpy(form, out, o + 1);
 }
 
+// Writes a pointer the way the C library's "%p" does under every flag the format accepts
+// (sign flags, zero padding and a precision giving the least number of digits), without
+// handing printf a combination whose effect C leaves undefined.
+int formatpointer(char *buff, const char *form, const void *ptr) {
+  bool left = false, plus = false, space = false, zero = false, hasprec = false;
+  int width = 0, prec = 0;
+  const char *p = form + 1;
+  for (; *p != '\0' && strchr(kFmtFlags, *p) != nullptr; p++) {
+    if (*p == '-') left = true;
+    else if (*p == '+') plus = true;
+    else if (*p == ' ') space = true;
+    else if (*p == '0') zero = true;
+  }
+  while (c_isdigit(uchar(*p))) width = width * 10 + (*p++ - '0');
+  if (*p == '.') {
+    hasprec = true;
+    for (p++; c_isdigit(uchar(*p)); p++) prec = prec * 10 + (*p - '0');
+  }
+  char digits[24];
+  int nd = snprintf(digits, sizeof(digits), "%llx",
+                    static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(ptr)));
+  int zeros = (hasprec && prec > nd) ? prec - nd : 0;
+  int len = (plus || space ? 1 : 0) + 2 + zeros + nd;
+  if (zero && !left && !hasprec && width > len) {  // zeros fill the width after the "0x"
+    zeros += width - len;
+    len = width;
+  }
+  int pad = (width > len) ? width - len : 0;
+  // at most 102 bytes (99 digits, a sign and "0x"): within the 120 reserved for a conversion
+  char *o = buff;
+  if (!left) o = static_cast<char *>(memset(o, ' ', static_cast<size_t>(pad))) + pad;
+  if (plus) *o++ = '+';
+  else if (space) *o++ = ' ';
+  *o++ = '0';
+  *o++ = 'x';
+  o = static_cast<char *>(memset(o, '0', static_cast<size_t>(zeros))) + zeros;
+  o = static_cast<char *>(memcpy(o, digits, static_cast<size_t>(nd))) + nd;
+  if (left) o = static_cast<char *>(memset(o, ' ', static_cast<size_t>(pad))) + pad;
+  return static_cast<int>(o - buff);
+}
+
 int str_format(lua_State *L) {
   int top = lua_gettop(L);
   int arg = 1;
@@ -931,8 +975,7 @@ int str_format(lua_State *L) {
           form[strlen(form) - 1] = 's';
           nb = snprintf(buff, maxitem, form, "(null)");
         } else {
-          cleanformat(form, "-", false, "");
-          nb = snprintf(buff, maxitem, form, ptr);
+          nb = formatpointer(buff, form, ptr);
         }
         break;
       }

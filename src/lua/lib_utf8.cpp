@@ -180,7 +180,9 @@ int iter_aux(lua_State *L, bool strict) {
   size_t len;
   const char *s = luaL_checklstring(L, 1, &len);
   lua_Unsigned n = static_cast<lua_Unsigned>(lua_tointeger(L, 2));
-  if (n < len) {
+  if (n == 0) {  // first step: a stray continuation byte cannot be skipped as a tail
+    if (len > 0 && iscont(s)) return luaL_error(L, kMsgInvalid);
+  } else if (n < len) {
     while (iscont(s + n)) n++;  // skip the rest of the current character
   }
   if (n >= len) return 0;
@@ -197,8 +199,7 @@ int iter_auxlax(lua_State *L) { return iter_aux(L, false); }
 
 int iter_codes(lua_State *L) {
   bool lax = lua_toboolean(L, 2);
-  const char *s = luaL_checkstring(L, 1);
-  luaL_argcheck(L, !iscont(s), 1, kMsgInvalid);
+  luaL_checkstring(L, 1);
   lua_pushcfunction(L, lax ? iter_auxlax : iter_auxstrict);
   lua_pushvalue(L, 1);
   lua_pushinteger(L, 0);

