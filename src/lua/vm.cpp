@@ -1578,6 +1578,8 @@ returning:
   vmcase(OP_SETLIST) {
     int n = GETARG_B(i);
     unsigned int last = GETARG_C(i);
+    // The compiler always puts a fresh table here; only debug.setlocal can replace it.
+    if (l_unlikely(!ttistable(s2v(ra)))) ProtectNT(luaG_typeerror(L, s2v(ra), "index"));
     Table *h = hvalue(s2v(ra));
     if (n == 0)
       n = cast_int(L->top - ra) - 1;
