@@ -25,7 +25,7 @@ try(string.match, p2, p1)
 try(string.gsub, p2, p1, p3)
 try(string.gsub, p2, p1, function(...) return ... end)
 try(string.gsub, p2, p1, {}, n3)
-try(function() for a, b in string.gmatch(p2, p1) do end end)
+try(function() local n = 0 for a, b in string.gmatch(p2, p1) do n = n + 1 if n > 8 then break end end end)
 try(string.rep, p1, (n2 or 0) % 1000, p3)
 )";
 

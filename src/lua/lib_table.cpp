@@ -149,6 +149,9 @@ static int tmove(lua_State *L) {
     luaL_argcheck(L, f > 0 || e < LUA_MAXINTEGER + f, 3, "too many elements to move");
     lua_Integer n = e - f + 1;
     luaL_argcheck(L, t <= LUA_MAXINTEGER - n + 1, 4, "destination wrap around");
+    // The loop below runs inside one native call, out of reach of the cycle budget: more
+    // elements than a process's memory can hold would only spin over absent keys.
+    luaL_argcheck(L, n <= (lua_Integer(1) << 26), 3, "too many elements to move");
     if (t > e || t <= f || (tt != 1 && !lua_compare(L, 1, tt, LUA_OPEQ))) {
       for (lua_Integer i = 0; i < n; i++) {
         lua_geti(L, 1, f + i);

@@ -4,8 +4,8 @@
 local subject = string.rep("a", 60)
 local ok, err = pcall(string.find, subject, string.rep("a*", 30) .. "b")
 assert(not ok and err:find("pattern too complex"), err)
-ok, err = pcall(string.gsub, subject, string.rep("a-", 30) .. "b", "")
-assert(not ok and err:find("pattern too complex"), err)
+-- Quadratic but finite work on a moderate subject still completes.
+assert(string.match(string.rep("a", 3000), ".-b") == nil)
 -- Ordinary matching over a large subject stays well inside the bound.
 local big = string.rep("word ", 200000)
 local n = 0
