@@ -1,3 +1,4 @@
+-- heavy-allocation
 -- expect-exit: 1
 -- expect-stderr: not enough memory|out of memory
 -- max-rss-mb: 256

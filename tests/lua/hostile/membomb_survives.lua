@@ -1,3 +1,4 @@
+-- heavy-allocation
 -- max-rss-mb: 256
 -- Allocating far more than the limit is fine when the excess is garbage.
 local total = 0
