@@ -99,14 +99,16 @@ void luaL_traceback(lua_State *L, lua_State *L1, const char *msg, int level) {
   luaL_Buffer b;
   lua_Debug ar;
   int last = lastlevel(L1);
-  int limit2show = (last - level > LEVELS1 + LEVELS2) ? LEVELS1 : -1;
+  // levels come from Lua as any int: keep the arithmetic out of overflow
+  int limit2show = ((long long)last - level > LEVELS1 + LEVELS2) ? LEVELS1 : -1;
   luaL_buffinit(L, &b);
   if (msg) {
     luaL_addstring(&b, msg);
     luaL_addchar(&b, '\n');
   }
   luaL_addstring(&b, "stack traceback:");
-  while (lua_getstack(L1, level++, &ar)) {
+  while (lua_getstack(L1, level, &ar)) {
+    level++; // only past a level that exists, so never past INT_MAX
     if (limit2show-- == 0) {
       // level already points past the level being replaced by the skip line
       int n = last - level - LEVELS2 + 1;

@@ -593,6 +593,10 @@ static void GCTM(lua_State *L) {
   if (!notm(tm)) {
     lu_byte oldah = L->allowhook;
     lu_byte running = g->gcrunning;
+    // The thread may be suspended (the kernel collects between frames while the program is
+    // yielded): the finalizer is an ordinary call on it, not a yield in progress.
+    lu_byte oldstatus = L->status;
+    L->status = LUA_OK;
     int wasinfin = infinalizer(g);
     L->allowhook = 0;  // no hooks inside a finalizer
     g->gcrunning = 0;  // no collector steps either
@@ -606,6 +610,7 @@ static void GCTM(lua_State *L) {
     L->ci->callstatus &= ~CIST_FIN;
     L->allowhook = oldah;
     g->gcrunning = running;
+    L->status = oldstatus;
     if (!wasinfin) resetbit(g->mainthread->marked, INFINBIT);
     if (l_unlikely(status != LUA_OK)) {
       luaE_warnerror(L, "__gc metamethod");
@@ -1079,9 +1084,12 @@ void luaC_runtilstate(lua_State *L, int statesmask) {
 static void incstep(lua_State *L, global_State *g) {
   l_mem stepmul = (getgcparam(g->gcstepmul) | 1);
   l_mem debt = (g->GCdebt / WORK2MEM) * stepmul;
-  l_mem stepsize = (g->gcstepsize <= log2maxs(l_mem))
-                       ? ((cast(l_mem, 1) << g->gcstepsize) / WORK2MEM) * stepmul
-                       : MAX_LMEM;
+  // the step bound saturates: large step sizes and multipliers mean "run the whole cycle"
+  l_mem stepsize = MAX_LMEM;
+  if (g->gcstepsize <= log2maxs(l_mem)) {
+    l_mem units = (cast(l_mem, 1) << g->gcstepsize) / WORK2MEM;
+    if (units <= MAX_LMEM / stepmul) stepsize = units * stepmul;
+  }
   do {
     lu_mem work = singlestep(L);
     debt -= cast(l_mem, work);
@@ -1115,10 +1123,8 @@ void luaC_fullgc(lua_State *L, int isemergency) {
 
 void luaC_step(lua_State *L) {
   global_State *g = G(L);
-  if (!g->gcrunning) {
-    luaE_setdebt(g, -2000); // stopped: do not come back at every allocation
-    return;
-  }
+  // Stopped: the debt keeps growing, so that a "step" asked for later pays for all of it.
+  if (!g->gcrunning) return;
 #ifdef HALVORAN_GC_STRESS
   luaC_fullgc(L, 0);
 #else

@@ -1,6 +1,7 @@
 // Base library (the global functions every process has, with the dialect's tonum), the chunk
 // loader behind the kernel's load, and the opening of the standard library set.
 #include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -105,10 +106,11 @@ static int luaB_tonumber_hvx(lua_State *L) {
 }
 
 static int luaB_error(lua_State *L) {
-  int level = (int)luaL_optinteger(L, 2, 1);
+  lua_Integer level = luaL_optinteger(L, 2, 1);
   lua_settop(L, 1);
   if (lua_type(L, 1) == LUA_TSTRING && level > 0) {
-    luaL_where(L, level);
+    // a level beyond the int range lies beyond the stack too
+    luaL_where(L, level > INT_MAX ? INT_MAX : (int)level);
     lua_pushvalue(L, 1);
     lua_concat(L, 2);
   }

@@ -56,6 +56,7 @@ struct LoadState {
   const char *name;
   const lu_byte *p;
   const lu_byte *end;
+  size_t reserved; // bytes still owed to the nested functions of enclosing levels
 };
 
 [[noreturn]] void error(LoadState *S, const char *why) {
@@ -93,6 +94,12 @@ void readall(lua_State *L, Zio *z, ChunkBuffer *cb) {
 
 size_t remaining(LoadState *S) { return cast_sizet(S->end - S->p); }
 
+// What is left once the records that enclosing levels still owe are set aside.
+size_t available(LoadState *S) {
+  size_t left = remaining(S);
+  return left > S->reserved ? left - S->reserved : 0;
+}
+
 void loadBlock(LoadState *S, void *b, size_t size) {
   if (size > remaining(S)) error(S, "truncated chunk");
   if (size > 0) memcpy(b, S->p, size);
@@ -129,7 +136,7 @@ int loadInt(LoadState *S) { return cast_int(loadUnsigned(S, INT_MAX)); }
 // of the chunk cannot hold is a truncated chunk, found before anything is allocated.
 int loadCount(LoadState *S, size_t minbytes) {
   int n = loadInt(S);
-  if (cast_sizet(n) > remaining(S) / minbytes) error(S, "truncated chunk");
+  if (cast_sizet(n) > available(S) / minbytes) error(S, "truncated chunk");
   return n;
 }
 
@@ -152,7 +159,7 @@ TString *loadStringN(LoadState *S, Proto *p) {
   size_t size = loadSize(S);
   if (size == 0) return NULL;
   size--; // the length
-  if (size > remaining(S)) error(S, "truncated chunk");
+  if (size > available(S)) error(S, "truncated chunk");
   if (size <= LUAI_MAXSHORTLEN)
     ts = luaS_newlstr(L, reinterpret_cast<const char *>(S->p), size);
   else {
@@ -210,13 +217,21 @@ void loadUpvalues(LoadState *S, Proto *f) {
   }
 }
 
+// The fewest bytes a function record takes: an absent source, two lines, three bytes and
+// eight counts.
+constexpr size_t MINFUNCTION = 14;
+
 void loadProtos(LoadState *S, Proto *f, int depth) {
-  int n = loadCount(S, 1);
+  int n = loadCount(S, MINFUNCTION);
   if (n > 0 && depth >= MAXNESTING) error(S, "functions nested too deeply");
   f->p = luaM_newvectorchecked(S->L, n, Proto *);
   for (int i = 0; i < n; i++) f->p[i] = NULL;
   f->sizep = n;
+  // The records not loaded yet stay owed while the earlier ones (and their own nests) load,
+  // so that the counts of all levels together cannot claim more than the chunk holds.
+  S->reserved += cast_sizet(n) * MINFUNCTION;
   for (int i = 0; i < n; i++) {
+    S->reserved -= MINFUNCTION;
     f->p[i] = luaF_newproto(S->L);
     luaC_objbarrier(S->L, f, f->p[i]);
     loadFunction(S, f->p[i], f->source, f, depth + 1);
@@ -871,6 +886,7 @@ LClosure *luaU_undump(lua_State *L, Zio *Z, const char *name) {
   readall(L, Z, &buf);
   S.p = reinterpret_cast<const lu_byte *>(buf.b);
   S.end = S.p + buf.n;
+  S.reserved = 0;
   checkHeader(&S);
   int nupvalues = loadByte(&S);
   LClosure *cl = luaF_newLclosure(L, nupvalues);

@@ -37,6 +37,16 @@ assert(collectgarbage("setstepmul", 1100) == 100)
 assert(collectgarbage("setstepmul", 100) == 76)
 assert(collectgarbage("setstepmul", 100) == 100)
 
+-- while stopped the debt keeps growing: a later "step" pays for all of it (a whole cycle here)
+collectgarbage()
+collectgarbage("stop")
+local grown = {}
+for i = 1, 4000 do grown[i] = {} end
+assert(collectgarbage("step", 1) == true)
+assert(collectgarbage("isrunning") == false)
+collectgarbage("restart")
+grown = nil
+
 -- "step" with 0 runs one basic step; steps eventually end a cycle
 local ended = false
 for i = 1, 10000 do

@@ -18,12 +18,14 @@ do
          == "too many results to resume")
   assert(coroutine.status(co2) == "dead")
   local w = coroutine.wrap(function() return table.unpack(big) end)
+  local wline = debug.getinfo(1, "l").currentline + 1
   ok, e = pcall(function(...) return w() end, table.unpack(big))
-  assert(not ok and e == src .. ":21: too many results to resume", e)
+  assert(not ok and e == src .. ":" .. wline .. ": too many results to resume", e)
 end
 
 -- hooks are kept per thread in a weak-keyed registry table
 do
+  local cline = debug.getinfo(1, "l").currentline + 1
   local co = coroutine.create(function() local x = 1; coroutine.yield(); return x end)
   local seen = {}
   local function hook(ev, line) seen[#seen + 1] = ev .. ":" .. tostring(line) end
@@ -34,7 +36,7 @@ do
   local reg = debug.getregistry()
   assert(reg._HOOKKEY[co] == hook and getmetatable(reg._HOOKKEY).__mode == "k")
   coroutine.resume(co)
-  assert(seen[1] == "line:27", seen[1])
+  assert(seen[1] == "line:" .. cline, seen[1])
   debug.sethook(co)
   assert(debug.gethook(co) == nil and reg._HOOKKEY[co] == nil)
 end
@@ -43,6 +45,7 @@ end
 do
   local long = string.rep("m", 3000)
   local function rec(n) if n == 0 then coroutine.yield() end return (rec(n - 1)) end
+  local fline = debug.getinfo(1, "l").currentline + 1
   local co = coroutine.create(function() rec(30) end)
   coroutine.resume(co)
   local tb = debug.traceback(co, long)
@@ -53,7 +56,7 @@ do
   -- 33 levels (0 to 32): 10 shown, a skip of 32 - 10 - 11 = 11, then the last 11
   assert(lines[13] == "\t...\t(skipping 11 levels)", lines[13])
   assert(#lines == 2 + 10 + 1 + 11)
-  assert(lines[#lines] == "\t" .. src .. ":46: in function <" .. src .. ":46>", lines[#lines])
+  assert(lines[#lines] == "\t" .. src .. ":" .. fline .. ": in function <" .. src .. ":" .. fline .. ">", lines[#lines])
   assert(debug.traceback(co, nil, 40) == "stack traceback:")
 end
 
@@ -63,20 +66,29 @@ do
   local ok, e = pcall(debug.getlocal, 2^40, 1)
   assert(not ok and e == "bad argument #1 to 'debug.getlocal' (level out of range)", e)
   assert(debug.traceback("t", 2^40) == "t\nstack traceback:")
+  assert(debug.traceback("t", math.maxinteger) == "t\nstack traceback:")
+  assert(debug.traceback("t", math.mininteger) == "t\nstack traceback:")
+  assert(debug.traceback("t", -1) == "t\nstack traceback:")
 end
 
 -- error levels name the function that many levels up
 do
   local function thrower(lvl) error("lv", lvl) end
+  local mline = debug.getinfo(1, "l").currentline + 2
   local function middle(lvl)
-    thrower(lvl) -- line 72
+    thrower(lvl)
   end
   local ok, e = pcall(middle, 2)
-  assert(e == src .. ":72: lv", e)
-  ok, e = pcall(function() middle(3) end) -- line 76
-  assert(e == src .. ":76: lv", e)
+  assert(e == src .. ":" .. mline .. ": lv", e)
+  ok, e = pcall(function() middle(3) end)
+  assert(e == src .. ":" .. (mline + 4) .. ": lv", e)
   ok, e = pcall(middle, 3) -- level 3 is pcall: no line
   assert(e == "lv", e)
+  -- levels outside the int range: beyond the stack, or not above 0
+  ok, e = pcall(function() error("far", 2^32 + 1) end)
+  assert(e == "far", e)
+  ok, e = pcall(function() error("neg", -2^32 + 1) end)
+  assert(e == "neg", e)
 end
 
 -- upvalues of native closures have empty names
