@@ -2,12 +2,14 @@
 #   -- args: OPTIONS          runner options placed before the script
 #   -- expect-exit: N         expected exit status (default 0, and then the last line must be "ok")
 #   -- expect-stderr: REGEX   standard error must match
+#   -- expect-stdout: REGEX   standard output must match
 #   -- max-booked: N          every slice of the --cycles trace is booked at most N cycles
 #   -- max-rss-mb: N          the runner's peak resident memory stays below N MB
 file(STRINGS ${SCRIPT} header LIMIT_COUNT 8)
 set(args "")
 set(expect_exit 0)
 set(expect_stderr "")
+set(expect_stdout "")
 set(expect_ok TRUE)
 set(max_booked "")
 set(max_rss "")
@@ -19,6 +21,8 @@ foreach(line ${header})
     set(expect_ok FALSE)
   elseif(line MATCHES "^-- expect-stderr: (.*)$")
     set(expect_stderr "${CMAKE_MATCH_1}")
+  elseif(line MATCHES "^-- expect-stdout: (.*)$")
+    set(expect_stdout "${CMAKE_MATCH_1}")
   elseif(line MATCHES "^-- max-booked: ([0-9]+)")
     set(max_booked ${CMAKE_MATCH_1})
   elseif(line MATCHES "^-- max-rss-mb: ([0-9]+)")
@@ -59,6 +63,9 @@ if(expect_ok AND NOT out MATCHES "(^|\n)ok\n?$")
 endif()
 if(expect_stderr AND NOT err MATCHES "${expect_stderr}")
   message(FATAL_ERROR "stderr does not match '${expect_stderr}'\nstderr:\n${err}")
+endif()
+if(expect_stdout AND NOT out MATCHES "${expect_stdout}")
+  message(FATAL_ERROR "stdout does not match '${expect_stdout}'\nstdout:\n${out}")
 endif()
 if(max_booked)
   string(REGEX MATCHALL "booked=[0-9]+" booked_list "${err}")

@@ -198,6 +198,8 @@ static void close_state(lua_State *L) {
   if (completestate(g)) {
     L->ci = &L->base_ci;
     L->errfunc = 0;
+    // A process may be closed while suspended: its closing methods must run as ordinary calls.
+    L->status = LUA_OK;
     luaF_close(L, L->stack, CLOSEPROTECT);  // pending closing methods, protected
   }
   luaC_freeallobjects(L);
