@@ -214,9 +214,9 @@ constexpr char L_ESC = '%';
 const char kSpecials[] = "^$*+?.([%-";
 
 // Backtracking can take exponential time, and a match runs inside one native call that no
-// cycle budget can interrupt: one call may enter the matcher at most this many times (about a
-// second of work) plus kMatchStepsPerByte per byte of the subject.
-constexpr uint64_t kMaxMatchSteps = uint64_t(1) << 27;
+// cycle budget can interrupt: one call may enter the matcher at most this many times (a tenth
+// of a second of work) plus kMatchStepsPerByte per byte of the subject.
+constexpr uint64_t kMaxMatchSteps = uint64_t(1) << 24;
 constexpr uint64_t kMatchStepsPerByte = 16;
 
 struct MatchState {
