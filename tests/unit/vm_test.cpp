@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "kernel/kernel.h"
 #include "lua/auxlib.h"
@@ -298,6 +299,60 @@ TEST_F(VmTest, YieldOutsideACoroutine) {
   int nres = 0;
   ASSERT_EQ(resume_all(&nres), LUA_ERRRUN);
   EXPECT_NE(std::strstr(lua_tostring(L, -1), "attempt to yield from outside a coroutine"), nullptr);
+}
+
+// Each level is a native call that calls Lua again: one more nested native call per level.
+int nest_c(lua_State *L) {
+  lua_Integer n = luaL_checkinteger(L, 1);
+  if (n <= 0) return 0;
+  lua_getglobal(L, "down");
+  lua_pushinteger(L, n - 1);
+  lua_call(L, 1, 0);
+  return 0;
+}
+
+// "C stack overflow" is raised when the count reaches 200; its message handler runs at 201 and
+// may still nest up to 219 (18 levels), while reaching 220 (19 levels) turns the error into an
+// error in error handling.
+TEST_F(VmTest, HandlersGetRoomUpTo220NestedCalls) {
+  lua_register(L, "nest_c", nest_c);
+  load("function down(n) return nest_c(n) end "
+       "function shallow(m) down(18) return 'handled: ' .. m end "
+       "function deep(m) down(19) return 'never' end");
+  int nres = 0;
+  ASSERT_EQ(resume_all(&nres), LUA_OK);
+  lua_settop(L, 0);
+  for (const char *handler : {"shallow", "deep", "shallow"}) {
+    uint32_t before = L->nCcalls;
+    lua_getglobal(L, handler);
+    lua_getglobal(L, "down");
+    lua_pushinteger(L, 1000);
+    int st = lua_pcall(L, 1, 0, 1);
+    if (std::strcmp(handler, "shallow") == 0) {
+      EXPECT_EQ(st, LUA_ERRRUN);
+      ASSERT_TRUE(lua_isstring(L, -1));
+      EXPECT_NE(std::strstr(lua_tostring(L, -1), "handled: "), nullptr);
+      EXPECT_NE(std::strstr(lua_tostring(L, -1), "C stack overflow"), nullptr);
+    } else {
+      EXPECT_EQ(st, LUA_ERRERR);
+      EXPECT_STREQ(lua_tostring(L, -1), "error in error handling");
+    }
+    EXPECT_EQ(L->nCcalls, before); // restored after the throw
+    lua_settop(L, 0);
+  }
+}
+
+// Constants past index 131071 are loaded by OP_LOADKX, one cycle like OP_LOADK, and the
+// OP_EXTRAARG that carries the index is consumed without a charge.
+TEST_F(VmTest, LoadKXCostsOneCycle) {
+  std::string src = "local x\n";
+  for (int i = 0; i < 131075; i++) src += "x = " + std::to_string(i) + ".5\n";
+  ASSERT_EQ(luaL_loadbuffer(L, src.data(), src.size(), "=kx"), LUA_OK) << lua_tostring(L, -1);
+  budget(0, 1 << 30);
+  int nres = 0;
+  ASSERT_EQ(lua_resume(L, L, 0, &nres), LUA_OK);
+  // VARARGPREP 2, LOADNIL 1, 131072 LOADK and 3 LOADKX at 1 each, RETURN 2
+  EXPECT_EQ(cpu_cycles, 2 + 1 + 131075 + 2);
 }
 
 } // namespace
