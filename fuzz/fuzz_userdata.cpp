@@ -42,7 +42,9 @@ local function arg()
 end
 local methods = {}
 for k, v in pairs(USERDATA) do if type(v) == "function" then methods[#methods + 1] = k end end
-table.concat(methods) -- order is irrelevant; it only needs to be deterministic per run
+-- sorted: the order of pairs changes with the string hash seed, and an input must replay the
+-- same calls
+table.sort(methods)
 local ops = 0
 while pos < #bytes and ops < 200 do
   ops = ops + 1

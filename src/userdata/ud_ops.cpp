@@ -44,14 +44,13 @@ struct Tr<UT_F64> {
 template <class C>
 constexpr int cbits = (int)sizeof(C) * 8;
 
-template <class C>
-C shift_left(C x, int64_t y);
-
 // Arithmetic right shift (the computing value of u8 is never negative, so for u8 it is the
 // logical one); counts past the width give the sign fill; negative counts shift left.
+// Negative counts are compared before they are negated: -INT64_MIN does not exist.
 template <class C>
 C shift_right(C x, int64_t y) {
-  if (y < 0) return shift_left<C>(x, -y);
+  using U = std::make_unsigned_t<C>;
+  if (y < 0) return y <= -cbits<C> ? (C)0 : (C)((U)x << -y);
   if (y >= cbits<C>) return x < 0 ? (C)-1 : (C)0;
   return (C)(x >> y);
 }
@@ -59,7 +58,7 @@ C shift_right(C x, int64_t y) {
 template <class C>
 C shift_left(C x, int64_t y) {
   using U = std::make_unsigned_t<C>;
-  if (y < 0) return shift_right<C>(x, -y);
+  if (y < 0) return y <= -cbits<C> ? (x < 0 ? (C)-1 : (C)0) : (C)(x >> -y);
   if (y >= cbits<C>) return 0;
   return (C)((U)x << y);
 }

@@ -194,6 +194,14 @@ check(mk("i64", 1) << 64, {0})
 check(mk("i64", -1) >> 64, {-1})
 check(mk("i64", 1) << (2^40), {0})
 check(1 << mk("u8", 3), {8})
+-- the most negative count: compared before it is negated
+check(mk("i64", -8) << mini, {-1}, "shl by mininteger shifts right past the width")
+check(mk("i64", 8) << mini, {0})
+check(mk("i64", -8) >> mini, {0}, "shr by mininteger shifts left past the width")
+check(mk("i64", 5, -5) << mk("i64", mini, mini), {0, -1})
+check(mk("i64", 5) >> mk("i64", mini), {0})
+check(mk("i64", 8) >> -63, {0})
+check(mk("i64", -8) << -64, {-1})
 
 -- userdata operands
 a = userdata("u8", 100)
