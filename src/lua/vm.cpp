@@ -647,6 +647,11 @@ void luaV_finishOp(lua_State *L) {
 #define fsub(L, a, b) ((a) - (b))
 #define fmul(L, a, b) ((a) * (b))
 
+#define l_cat_(a, b) a##b
+#define l_cat(a, b) l_cat_(a, b)
+
+// Each fast path dispatches the next instruction itself, so that the hot paths fall through
+// and only the failing case (which runs the OP_MMBIN*) reaches the handler's own dispatch.
 #define op_arithI(L, iop, fop) \
   { \
     TValue *v1 = vRB(i); \
@@ -655,12 +660,17 @@ void luaV_finishOp(lua_State *L) {
       lua_Integer iv1 = ivalue(v1); \
       pc++; \
       setivalue(s2v(ra), iop(L, iv1, imm)); \
-    } else if (ttisfloat(v1)) { \
+      vmbreak; \
+    } \
+    if (!ttisfloat(v1)) goto l_cat(arith_slow_, __LINE__); \
+    { \
       lua_Number nb = fltvalue(v1); \
       lua_Number fimm = cast_num(imm); \
       pc++; \
       setfltvalue(s2v(ra), fop(L, nb, fimm)); \
+      vmbreak; \
     } \
+  l_cat(arith_slow_, __LINE__): __attribute__((cold)); \
   }
 
 #define op_arithf_aux(L, v1, v2, fop) \
@@ -670,6 +680,7 @@ void luaV_finishOp(lua_State *L) {
     if (tonumberns(v1, n1) && tonumberns(v2, n2)) { \
       pc++; \
       setfltvalue(s2v(ra), fop(L, n1, n2)); \
+      vmbreak; \
     } \
   }
 
@@ -683,8 +694,18 @@ void luaV_finishOp(lua_State *L) {
       lua_Integer i2 = ivalue(v2); \
       pc++; \
       setivalue(s2v(ra), iop(L, i1, i2)); \
-    } else \
-      op_arithf_aux(L, v1, v2, fop); \
+      vmbreak; \
+    } \
+    if (!(ttisfloat(v1) && ttisfloat(v2))) goto l_cat(arith_slow_, __LINE__); \
+    { \
+      lua_Number n1 = fltvalue(v1); \
+      lua_Number n2 = fltvalue(v2); \
+      pc++; \
+      setfltvalue(s2v(ra), fop(L, n1, n2)); \
+      vmbreak; \
+    } \
+  l_cat(arith_slow_, __LINE__): __attribute__((cold)); \
+    op_arithf_aux(L, v1, v2, fop); \
   }
 
 #define op_arith(L, iop, fop) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arith_aux(L, v1, v2, iop, fop); }
@@ -696,9 +717,18 @@ void luaV_finishOp(lua_State *L) {
     TValue *v2 = KC(i); \
     lua_Integer i1; \
     lua_Integer i2 = ivalue(v2); \
-    if (tointegerns(v1, &i1)) { \
+    if (ttisinteger(v1)) { \
+      i1 = ivalue(v1); \
       pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
+      vmbreak; \
+    } \
+    goto l_cat(bit_slow_, __LINE__); \
+  l_cat(bit_slow_, __LINE__): __attribute__((cold)); \
+    if (luaV_tointegerns(v1, &i1, F2Ieq)) { \
+      pc++; \
+      setivalue(s2v(ra), op(i1, i2)); \
+      vmbreak; \
     } \
   }
 
@@ -708,9 +738,19 @@ void luaV_finishOp(lua_State *L) {
     TValue *v2 = vRC(i); \
     lua_Integer i1; \
     lua_Integer i2; \
+    if (ttisinteger(v1) && ttisinteger(v2)) { \
+      i1 = ivalue(v1); \
+      i2 = ivalue(v2); \
+      pc++; \
+      setivalue(s2v(ra), op(i1, i2)); \
+      vmbreak; \
+    } \
+    goto l_cat(bit_slow_, __LINE__); \
+  l_cat(bit_slow_, __LINE__): __attribute__((cold)); \
     if (tointegerns(v1, &i1) && tointegerns(v2, &i2)) { \
       pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
+      vmbreak; \
     } \
   }
 
@@ -798,7 +838,7 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
 }
 
 // Keep one dispatch jump per handler (direct threading) instead of a shared one.
-[[gnu::optimize("no-crossjumping", "no-gcse")]] void luaV_execute(lua_State *L, CallInfo *ci) {
+[[gnu::optimize("no-crossjumping", "no-gcse", "no-code-hoisting")]] void luaV_execute(lua_State *L, CallInfo *ci) {
   static const void *const disptab[128] = {
       &&L_OP_MOVE, &&L_OP_LOADI, &&L_OP_LOADF, &&L_OP_LOADK, &&L_OP_LOADKX, &&L_OP_LOADFALSE,
       &&L_OP_LFALSESKIP, &&L_OP_LOADTRUE, &&L_OP_LOADNIL, &&L_OP_GETUPVAL, &&L_OP_SETUPVAL,
