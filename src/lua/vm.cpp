@@ -567,7 +567,7 @@ void luaV_finishOp(lua_State *L) {
 #define RC(i) (base + GETARG_C(i))
 #define vRC(i) s2v(RC(i))
 #define KC(i) (k + GETARG_C(i))
-#define RKC(i) ((TESTARG_k(i)) ? k + GETARG_C(i) : s2v(base + GETARG_C(i)))
+#define RKC(i) ((TESTARG_k(i) ? k : s2v(base)) + GETARG_C(i))
 
 // 'lim' folds the budget and the hooks into one test per instruction: while no hook is on
 // and no forced yield is pending it is the budget, else the lowest value, so that the next
@@ -587,7 +587,9 @@ void luaV_finishOp(lua_State *L) {
 // The 23 cheap opcodes give back one of the two cycles charged at dispatch.
 #define cheap() (cycles = (int32_t)((uint32_t)cycles - 1u))
 
-#define dojump(ci, i, e) { pc += GETARG_sJ(i) + e; updatetrap(ci); }
+// Hooks are only ever installed by code that runs under a call (every call reloads 'trap'),
+// never asynchronously, so jumps need not look at the trap.
+#define dojump(ci, i, e) { pc += GETARG_sJ(i) + e; }
 #define donextjump(ci) { Instruction ni = *pc; dojump(ci, ni, 1); }
 #define docondjump() if (cond != GETARG_k(i)) pc++; else donextjump(ci);
 
@@ -656,12 +658,14 @@ void luaV_finishOp(lua_State *L) {
   { \
     TValue *v1 = vRB(i); \
     int imm = GETARG_sC(i); \
-    if (ttisinteger(v1)) { \
+    if (l_unlikely(!ttisinteger(v1))) goto l_cat(arith_flt_, __LINE__); \
+    { \
       lua_Integer iv1 = ivalue(v1); \
       pc++; \
       setivalue(s2v(ra), iop(L, iv1, imm)); \
       vmbreak; \
     } \
+  l_cat(arith_flt_, __LINE__): \
     if (!ttisfloat(v1)) goto l_cat(arith_slow_, __LINE__); \
     { \
       lua_Number nb = fltvalue(v1); \
@@ -689,14 +693,18 @@ void luaV_finishOp(lua_State *L) {
 
 #define op_arith_aux(L, v1, v2, iop, fop) \
   { \
-    if (ttisinteger(v1) && ttisinteger(v2)) { \
+    int t1 = rawtt(v1); \
+    if (l_unlikely(t1 != rawtt(v2))) goto l_cat(arith_mix_, __LINE__); \
+    if (l_unlikely(t1 != LUA_VNUMINT)) goto l_cat(arith_flt_, __LINE__); \
+    { \
       lua_Integer i1 = ivalue(v1); \
       lua_Integer i2 = ivalue(v2); \
       pc++; \
       setivalue(s2v(ra), iop(L, i1, i2)); \
       vmbreak; \
     } \
-    if (!(ttisfloat(v1) && ttisfloat(v2))) goto l_cat(arith_slow_, __LINE__); \
+  l_cat(arith_flt_, __LINE__): \
+    if (l_unlikely(t1 != LUA_VNUMFLT)) goto l_cat(arith_mm_, __LINE__); \
     { \
       lua_Number n1 = fltvalue(v1); \
       lua_Number n2 = fltvalue(v2); \
@@ -704,8 +712,9 @@ void luaV_finishOp(lua_State *L) {
       setfltvalue(s2v(ra), fop(L, n1, n2)); \
       vmbreak; \
     } \
-  l_cat(arith_slow_, __LINE__): __attribute__((cold)); \
+  l_cat(arith_mix_, __LINE__): /* an integer and a float, or not numbers */ \
     op_arithf_aux(L, v1, v2, fop); \
+  l_cat(arith_mm_, __LINE__): __attribute__((cold)); \
   }
 
 #define op_arith(L, iop, fop) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arith_aux(L, v1, v2, iop, fop); }
@@ -758,11 +767,13 @@ void luaV_finishOp(lua_State *L) {
   { \
     int cond; \
     TValue *rb = vRB(i); \
-    if (ttisinteger(s2v(ra)) && ttisinteger(rb)) { \
-      lua_Integer ia = ivalue(s2v(ra)); \
-      lua_Integer ib = ivalue(rb); \
-      cond = opi(ia, ib); \
-    } else if (ttisnumber(s2v(ra)) && ttisnumber(rb)) \
+    if (l_unlikely(!ttisinteger(s2v(ra)))) goto l_cat(order_other_, __LINE__); \
+    if (l_unlikely(!ttisinteger(rb))) goto l_cat(order_other_, __LINE__); \
+    cond = opi(ivalue(s2v(ra)), ivalue(rb)); \
+    docondjump(); \
+    vmbreak; \
+  l_cat(order_other_, __LINE__): \
+    if (ttisnumber(s2v(ra)) && ttisnumber(rb)) \
       cond = opn(s2v(ra), rb); \
     else \
       Protect(cond = other(L, s2v(ra), rb)); \
@@ -773,17 +784,25 @@ void luaV_finishOp(lua_State *L) {
   { \
     int cond; \
     int im = GETARG_sB(i); \
-    if (ttisinteger(s2v(ra))) \
-      cond = opi(ivalue(s2v(ra)), im); \
-    else if (ttisfloat(s2v(ra))) { \
+    if (l_unlikely(!ttisinteger(s2v(ra)))) goto l_cat(order_flt_, __LINE__); \
+    cond = opi(ivalue(s2v(ra)), im); \
+    docondjump(); \
+    vmbreak; \
+  l_cat(order_flt_, __LINE__): \
+    if (l_unlikely(!ttisfloat(s2v(ra)))) goto l_cat(order_tm_, __LINE__); \
+    { \
       lua_Number fa = fltvalue(s2v(ra)); \
       lua_Number fim = cast_num(im); \
       cond = opf(fa, fim); \
-    } else { \
+      docondjump(); \
+      vmbreak; \
+    } \
+  l_cat(order_tm_, __LINE__): __attribute__((cold)); \
+    { \
       int isf = GETARG_C(i); \
       Protect(cond = luaT_callorderiTM(L, s2v(ra), im, inv, isf, tm)); \
+      docondjump(); \
     } \
-    docondjump(); \
   }
 
 // Integer floor division and modulo inline; the rare divisors 0 and -1 go out of line.
@@ -978,25 +997,44 @@ returning:
     const TValue *slot;
     TValue *rb = vRB(i);
     TValue *rc = vRC(i);
-    lua_Integer n;
-    if (ttisinteger(rc) ? (cast_void(n = ivalue(rc)), luaV_fastgeti(L, rb, n, slot))
-                        : luaV_fastget(L, rb, rc, slot, luaH_get)) {
+    if (l_unlikely(!ttisinteger(rc))) goto gettable_other;
+    if (l_unlikely(!ttistable(rb))) {
+      slot = NULL;
+      goto gettable_finish;
+    }
+    {
+      Table *h = hvalue(rb);
+      lua_Integer n = ivalue(rc);
+      slot = (l_castS2U(n) - 1u < h->alimit) ? &h->array[n - 1] : luaH_getint(h, n);
+      if (l_unlikely(isempty(slot))) goto gettable_finish;
       setobj2s(L, ra, slot);
-    } else
-      Protect(luaV_finishget(L, rb, rc, ra, slot));
+      vmbreak;
+    }
+  gettable_other:
+    if (luaV_fastget(L, rb, rc, slot, luaH_get)) {
+      setobj2s(L, ra, slot);
+      vmbreak;
+    }
+  gettable_finish:
+    Protect(luaV_finishget(L, rb, rc, ra, slot));
     vmbreak;
   }
   vmcase(OP_GETI) {
     const TValue *slot;
     TValue *rb = vRB(i);
     lua_Integer c = GETARG_C(i);
-    if (luaV_fastgeti(L, rb, c, slot)) {
-      setobj2s(L, ra, slot);
-    } else {
-      TValue key;
-      setivalue(&key, c);
-      Protect(luaV_finishget(L, rb, &key, ra, slot));
-    }
+    if (l_likely(ttistable(rb))) {
+      Table *h = hvalue(rb);
+      slot = (l_castS2U(c) - 1u < h->alimit) ? &h->array[c - 1] : luaH_getint(h, c);
+      if (l_likely(!isempty(slot))) {
+        setobj2s(L, ra, slot);
+        vmbreak;
+      }
+    } else
+      slot = NULL;
+    TValue key;
+    setivalue(&key, c);
+    Protect(luaV_finishget(L, rb, &key, ra, slot));
     vmbreak;
   }
   vmcase(OP_GETFIELD) {
@@ -1026,25 +1064,44 @@ returning:
     const TValue *slot;
     TValue *rb = vRB(i);
     TValue *rc = RKC(i);
-    lua_Integer n;
-    if (ttisinteger(rb) ? (cast_void(n = ivalue(rb)), luaV_fastgeti(L, s2v(ra), n, slot))
-                        : luaV_fastget(L, s2v(ra), rb, slot, luaH_get)) {
+    if (l_unlikely(!ttisinteger(rb))) goto settable_other;
+    if (l_unlikely(!ttistable(s2v(ra)))) {
+      slot = NULL;
+      goto settable_finish;
+    }
+    {
+      Table *h = hvalue(s2v(ra));
+      lua_Integer n = ivalue(rb);
+      slot = (l_castS2U(n) - 1u < h->alimit) ? &h->array[n - 1] : luaH_getint(h, n);
+      if (l_unlikely(isempty(slot))) goto settable_finish;
       luaV_finishfastset(L, s2v(ra), slot, rc);
-    } else
-      Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
+      vmbreak;
+    }
+  settable_other:
+    if (luaV_fastget(L, s2v(ra), rb, slot, luaH_get)) {
+      luaV_finishfastset(L, s2v(ra), slot, rc);
+      vmbreak;
+    }
+  settable_finish:
+    Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
     vmbreak;
   }
   vmcase(OP_SETI) {
     const TValue *slot;
     lua_Integer c = GETARG_B(i);
     TValue *rc = RKC(i);
-    if (luaV_fastgeti(L, s2v(ra), c, slot)) {
-      luaV_finishfastset(L, s2v(ra), slot, rc);
-    } else {
-      TValue key;
-      setivalue(&key, c);
-      Protect(luaV_finishset(L, s2v(ra), &key, rc, slot));
-    }
+    if (l_likely(ttistable(s2v(ra)))) {
+      Table *h = hvalue(s2v(ra));
+      slot = (l_castS2U(c) - 1u < h->alimit) ? &h->array[c - 1] : luaH_getint(h, c);
+      if (l_likely(!isempty(slot))) {
+        luaV_finishfastset(L, s2v(ra), slot, rc);
+        vmbreak;
+      }
+    } else
+      slot = NULL;
+    TValue key;
+    setivalue(&key, c);
+    Protect(luaV_finishset(L, s2v(ra), &key, rc, slot));
     vmbreak;
   }
   vmcase(OP_SETFIELD) {
@@ -1393,9 +1450,12 @@ returning:
   vmcase(OP_EQI) {
     int cond;
     int im = GETARG_sB(i);
-    if (ttisinteger(s2v(ra)))
+    if (l_likely(ttisinteger(s2v(ra)))) {
       cond = (ivalue(s2v(ra)) == im);
-    else if (ttisfloat(s2v(ra)))
+      docondjump();
+      vmbreak;
+    }
+    if (ttisfloat(s2v(ra)))
       cond = luai_numeq(fltvalue(s2v(ra)), cast_num(im));
     else
       cond = 0;
@@ -1569,7 +1629,7 @@ returning:
     goto ret;
   }
   vmcase(OP_FORLOOP) {
-    if (ttisinteger(s2v(ra + 2))) { // integer loop
+    if (l_likely(ttisinteger(s2v(ra + 2)))) { // integer loop
       lua_Unsigned count = l_castS2U(ivalue(s2v(ra + 1)));
       if (count > 0) {
         lua_Integer step = ivalue(s2v(ra + 2));
@@ -1580,12 +1640,34 @@ returning:
         setivalue(s2v(ra + 3), idx);
         pc -= GETARG_Bx(i);
       }
-    } else if (floatforloop(ra))
-      pc -= GETARG_Bx(i);
-    updatetrap(ci);
+      vmbreak;
+    }
+    if (floatforloop(ra)) pc -= GETARG_Bx(i);
     vmbreak;
   }
   vmcase(OP_FORPREP) {
+    // all-integer loops inline; forprep repeats these steps for the general case
+    if (l_likely(ttisinteger(s2v(ra)) && ttisinteger(s2v(ra + 1)) && ttisinteger(s2v(ra + 2)) &&
+                 ivalue(s2v(ra + 2)) != 0)) {
+      lua_Integer init = ivalue(s2v(ra));
+      lua_Integer limit = ivalue(s2v(ra + 1));
+      lua_Integer step = ivalue(s2v(ra + 2));
+      setivalue(s2v(ra + 3), init);
+      if (step > 0 ? init > limit : init < limit) {
+        pc += GETARG_Bx(i) + 1;
+        vmbreak;
+      }
+      lua_Unsigned count;
+      if (step > 0) {
+        count = l_castS2U(limit) - l_castS2U(init);
+        if (step != 1) count /= l_castS2U(step);
+      } else {
+        count = l_castS2U(init) - l_castS2U(limit);
+        count /= l_castS2U(-(step + 1)) + 1u;
+      }
+      chgivalue(s2v(ra + 1), l_castU2S(count));
+      vmbreak;
+    }
     int skip;
     halfProtect(skip = forprep(L, ra));
     if (skip) pc += GETARG_Bx(i) + 1;
