@@ -560,21 +560,32 @@ void luaV_finishOp(lua_State *L) {
 // ---------------------------------------------------------------------------------------------
 // The interpreter
 
-#define RA(i) (base + GETARG_A(i))
-#define RB(i) (base + GETARG_B(i))
+// Register operands as byte offsets: one shift and one mask instead of shift, mask, scale.
+static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 && SIZE_A == 8 &&
+                  SIZE_B == 8 && SIZE_C == 8,
+              "operand offsets below assume 16-byte values and 8-bit operands");
+#define argoff_A(i) (((i) >> 3) & 0xff0u)
+#define argoff_B(i) (((i) >> 12) & 0xff0u)
+#define argoff_C(i) (((i) >> 20) & 0xff0u)
+#define offptr(p, off) (cast(TValue *, cast(char *, p) + (off)))
+#define RA(i) offptr(base, argoff_A(i))
+#define RB(i) offptr(base, argoff_B(i))
 #define vRB(i) s2v(RB(i))
-#define KB(i) (k + GETARG_B(i))
-#define RC(i) (base + GETARG_C(i))
+#define KB(i) offptr(k, argoff_B(i))
+#define RC(i) offptr(base, argoff_C(i))
 #define vRC(i) s2v(RC(i))
-#define KC(i) (k + GETARG_C(i))
-#define RKC(i) ((TESTARG_k(i) ? k : s2v(base)) + GETARG_C(i))
+#define KC(i) offptr(k, argoff_C(i))
+#define RKC(i) offptr(TESTARG_k(i) ? k : s2v(base), argoff_C(i))
 
-// 'lim' folds the budget and the hooks into one test per instruction: while no hook is on
-// and no forced yield is pending it is the budget, else the lowest value, so that the next
-// fetch takes the slow path (which repeats the exact tests and resets 'lim').
+// 'lim' folds the budget and the hooks into one test per instruction (cycles >= lim): while no
+// hook is on and no forced yield is pending it is the budget plus one, else the lowest value,
+// so that the next fetch takes the slow path (which repeats the exact tests and resets 'lim').
+// A budget of INT32_MAX gives lim INT32_MAX: the slow path may then run once when it need not,
+// which is harmless as it repeats the exact tests.
 #define setlim() \
-  (lim = (trap | cpu_superyielding) ? INT64_MIN : (int64_t)cpu_cycles_max)
-#define updatetrap(ci) (trap = ci->u.l.trap, trap ? (void)(lim = INT64_MIN) : (void)0)
+  (lim = (trap | cpu_superyielding) ? INT32_MIN \
+         : (cpu_cycles_max < INT32_MAX ? cpu_cycles_max + 1 : INT32_MAX))
+#define updatetrap(ci) (trap = ci->u.l.trap, trap ? (void)(lim = INT32_MIN) : (void)0)
 #define updatebase(ci) (base = ci->func + 1)
 #define updatestack(ci) \
   { if (l_unlikely(trap)) { updatebase(ci); ra = RA(i); } }
@@ -609,7 +620,7 @@ void luaV_finishOp(lua_State *L) {
 // Budget check, charge, hooks and fetch of the next instruction.
 #define vmfetch() \
   { \
-    if (l_unlikely((int64_t)cycles > lim)) { \
+    if (l_unlikely(cycles >= lim)) { \
       if ((cycles | cpu_superyielding) > cpu_cycles_max) { \
         savecycles(); \
         budget_spent(L, ci, pc); \
@@ -893,7 +904,7 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
   const Instruction *pc;
   int trap;
   int32_t cycles = cpu_cycles;
-  int64_t lim;
+  int32_t lim;
   Instruction i;
   StkId ra;
 
