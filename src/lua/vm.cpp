@@ -663,9 +663,11 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 #define l_cat_(a, b) a##b
 #define l_cat(a, b) l_cat_(a, b)
 
+// 'c' charges the instruction (cheap() or nothing) just before each dispatch, so that the
+// adjusted counter need not be kept live across the type tests.
 // Each fast path dispatches the next instruction itself, so that the hot paths fall through
 // and only the failing case (which runs the OP_MMBIN*) reaches the handler's own dispatch.
-#define op_arithI(L, iop, fop) \
+#define op_arithI(L, iop, fop, c) \
   { \
     TValue *v1 = vRB(i); \
     int imm = GETARG_sC(i); \
@@ -674,6 +676,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       lua_Integer iv1 = ivalue(v1); \
       pc++; \
       setivalue(s2v(ra), iop(L, iv1, imm)); \
+      c; \
       vmbreak; \
     } \
   l_cat(arith_flt_, __LINE__): \
@@ -683,26 +686,28 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       lua_Number fimm = cast_num(imm); \
       pc++; \
       setfltvalue(s2v(ra), fop(L, nb, fimm)); \
+      c; \
       vmbreak; \
     } \
   l_cat(arith_slow_, __LINE__): __attribute__((cold)); \
   }
 
-#define op_arithf_aux(L, v1, v2, fop) \
+#define op_arithf_aux(L, v1, v2, fop, c) \
   { \
     lua_Number n1; \
     lua_Number n2; \
     if (tonumberns(v1, n1) && tonumberns(v2, n2)) { \
       pc++; \
       setfltvalue(s2v(ra), fop(L, n1, n2)); \
+      c; \
       vmbreak; \
     } \
   }
 
-#define op_arithf(L, fop) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arithf_aux(L, v1, v2, fop); }
-#define op_arithfK(L, fop) { TValue *v1 = vRB(i); TValue *v2 = KC(i); op_arithf_aux(L, v1, v2, fop); }
+#define op_arithf(L, fop, c) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arithf_aux(L, v1, v2, fop, c); }
+#define op_arithfK(L, fop, c) { TValue *v1 = vRB(i); TValue *v2 = KC(i); op_arithf_aux(L, v1, v2, fop, c); }
 
-#define op_arith_aux(L, v1, v2, iop, fop) \
+#define op_arith_aux(L, v1, v2, iop, fop, c) \
   { \
     int t1 = rawtt(v1); \
     if (l_unlikely(t1 != rawtt(v2))) goto l_cat(arith_mix_, __LINE__); \
@@ -712,6 +717,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       lua_Integer i2 = ivalue(v2); \
       pc++; \
       setivalue(s2v(ra), iop(L, i1, i2)); \
+      c; \
       vmbreak; \
     } \
   l_cat(arith_flt_, __LINE__): \
@@ -721,17 +727,18 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       lua_Number n2 = fltvalue(v2); \
       pc++; \
       setfltvalue(s2v(ra), fop(L, n1, n2)); \
+      c; \
       vmbreak; \
     } \
   l_cat(arith_mix_, __LINE__): /* an integer and a float, or not numbers */ \
-    op_arithf_aux(L, v1, v2, fop); \
+    op_arithf_aux(L, v1, v2, fop, c); \
   l_cat(arith_mm_, __LINE__): __attribute__((cold)); \
   }
 
-#define op_arith(L, iop, fop) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arith_aux(L, v1, v2, iop, fop); }
-#define op_arithK(L, iop, fop) { TValue *v1 = vRB(i); TValue *v2 = KC(i); op_arith_aux(L, v1, v2, iop, fop); }
+#define op_arith(L, iop, fop, c) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arith_aux(L, v1, v2, iop, fop, c); }
+#define op_arithK(L, iop, fop, c) { TValue *v1 = vRB(i); TValue *v2 = KC(i); op_arith_aux(L, v1, v2, iop, fop, c); }
 
-#define op_bitwiseK(L, op) \
+#define op_bitwiseK(L, op, c) \
   { \
     TValue *v1 = vRB(i); \
     TValue *v2 = KC(i); \
@@ -741,6 +748,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       i1 = ivalue(v1); \
       pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
+      c; \
       vmbreak; \
     } \
     goto l_cat(bit_slow_, __LINE__); \
@@ -748,11 +756,12 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
     if (luaV_tointegerns(v1, &i1, F2Ieq)) { \
       pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
+      c; \
       vmbreak; \
     } \
   }
 
-#define op_bitwise(L, op) \
+#define op_bitwise(L, op, c) \
   { \
     TValue *v1 = vRB(i); \
     TValue *v2 = vRC(i); \
@@ -763,6 +772,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       i2 = ivalue(v2); \
       pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
+      c; \
       vmbreak; \
     } \
     goto l_cat(bit_slow_, __LINE__); \
@@ -770,6 +780,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
     if (tointegerns(v1, &i1) && tointegerns(v2, &i2)) { \
       pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
+      c; \
       vmbreak; \
     } \
   }
@@ -1156,53 +1167,53 @@ returning:
     vmbreak;
   }
   vmcase(OP_ADDI) {
-    cheap();
-    op_arithI(L, l_addi, fadd);
+    op_arithI(L, l_addi, fadd, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_ADDK) {
-    cheap();
-    op_arithK(L, l_addi, fadd);
+    op_arithK(L, l_addi, fadd, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_SUBK) {
-    cheap();
-    op_arithK(L, l_subi, fsub);
+    op_arithK(L, l_subi, fsub, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_MULK) {
-    op_arithK(L, l_muli, fmul);
+    op_arithK(L, l_muli, fmul, (void)0);
     vmbreak;
   }
   vmcase(OP_MODK) {
-    op_arithK(L, imod_fast, fmod_fast);
+    op_arithK(L, imod_fast, fmod_fast, (void)0);
     vmbreak;
   }
   vmcase(OP_POWK) {
-    op_arithfK(L, luai_numpow);
+    op_arithfK(L, luai_numpow, (void)0);
     vmbreak;
   }
   vmcase(OP_DIVK) {
-    op_arithfK(L, luai_numdiv);
+    op_arithfK(L, luai_numdiv, (void)0);
     vmbreak;
   }
   vmcase(OP_IDIVK) {
-    op_arithK(L, idiv_fast, luai_numidiv);
+    op_arithK(L, idiv_fast, luai_numidiv, (void)0);
     vmbreak;
   }
   vmcase(OP_BANDK) {
-    cheap();
-    op_bitwiseK(L, l_band);
+    op_bitwiseK(L, l_band, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_BORK) {
-    cheap();
-    op_bitwiseK(L, l_bor);
+    op_bitwiseK(L, l_bor, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_BXORK) {
-    cheap();
-    op_bitwiseK(L, l_bxor);
+    op_bitwiseK(L, l_bxor, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_SHRI) {
@@ -1228,48 +1239,48 @@ returning:
     vmbreak;
   }
   vmcase(OP_ADD) {
-    cheap();
-    op_arith(L, l_addi, fadd);
+    op_arith(L, l_addi, fadd, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_SUB) {
-    cheap();
-    op_arith(L, l_subi, fsub);
+    op_arith(L, l_subi, fsub, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_MUL) {
-    op_arith(L, l_muli, fmul);
+    op_arith(L, l_muli, fmul, (void)0);
     vmbreak;
   }
   vmcase(OP_MOD) {
-    op_arith(L, imod_fast, fmod_fast);
+    op_arith(L, imod_fast, fmod_fast, (void)0);
     vmbreak;
   }
   vmcase(OP_POW) {
-    op_arithf(L, luai_numpow);
+    op_arithf(L, luai_numpow, (void)0);
     vmbreak;
   }
   vmcase(OP_DIV) {
-    op_arithf(L, luai_numdiv);
+    op_arithf(L, luai_numdiv, (void)0);
     vmbreak;
   }
   vmcase(OP_IDIV) {
-    op_arith(L, idiv_fast, luai_numidiv);
+    op_arith(L, idiv_fast, luai_numidiv, (void)0);
     vmbreak;
   }
   vmcase(OP_BAND) {
-    cheap();
-    op_bitwise(L, l_band);
+    op_bitwise(L, l_band, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_BOR) {
-    cheap();
-    op_bitwise(L, l_bor);
+    op_bitwise(L, l_bor, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_BXOR) {
-    cheap();
-    op_bitwise(L, l_bxor);
+    op_bitwise(L, l_bxor, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_SHL) {
