@@ -446,19 +446,6 @@ static int forprep(lua_State *L, StkId ra) {
   return 0;
 }
 
-static inline int floatforloop(StkId ra) {
-  lua_Number step = fltvalue(s2v(ra + 2));
-  lua_Number limit = fltvalue(s2v(ra + 1));
-  lua_Number idx = fltvalue(s2v(ra));
-  idx = idx + step;
-  if (luai_numlt(0, step) ? luai_numle(idx, limit) : luai_numle(limit, idx)) {
-    chgfltvalue(s2v(ra), idx);
-    setfltvalue(s2v(ra + 3), idx);
-    return 1;
-  }
-  return 0;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Closures
 
@@ -1664,7 +1651,20 @@ returning:
       }
       vmbreak;
     }
-    if (floatforloop(ra)) pc -= GETARG_Bx(i);
+    { // float loop; NaN fails both tests and ends it
+      lua_Number step = fltvalue(s2v(ra + 2));
+      lua_Number limit = fltvalue(s2v(ra + 1));
+      lua_Number idx = fltvalue(s2v(ra)) + step;
+      if (luai_numlt(0, step)) {
+        if (l_unlikely(!luai_numle(idx, limit))) goto forloop_done;
+      } else if (l_unlikely(!luai_numle(limit, idx)))
+        goto forloop_done;
+      chgfltvalue(s2v(ra), idx);
+      setfltvalue(s2v(ra + 3), idx);
+      pc -= GETARG_Bx(i);
+      vmbreak;
+    }
+  forloop_done:
     vmbreak;
   }
   vmcase(OP_FORPREP) {
