@@ -865,6 +865,17 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
   }
 }
 
+// luaV_fastget with the misses branching off to 'label', so that hits fall through.
+#define fastget_or_goto(t, key, slot, f, label) \
+  { \
+    if (l_unlikely(!ttistable(t))) { \
+      slot = NULL; \
+      goto label; \
+    } \
+    slot = f(hvalue(t), key); \
+    if (l_unlikely(isempty(slot))) goto label; \
+  }
+
 // Keep one dispatch jump per handler (direct threading) instead of a shared one.
 [[gnu::optimize("no-crossjumping", "no-gcse", "no-code-hoisting")]] void luaV_execute(lua_State *L, CallInfo *ci) {
   static const void *const disptab[128] = {
@@ -996,10 +1007,11 @@ returning:
     TValue *upval = cl->upvals[GETARG_B(i)]->v;
     TValue *rc = KC(i);
     TString *key = tsvalue(rc);
-    if (luaV_fastget(L, upval, key, slot, getshortstr_fast)) {
-      setobj2s(L, ra, slot);
-    } else
-      Protect(luaV_finishget(L, upval, rc, ra, slot));
+    fastget_or_goto(upval, key, slot, getshortstr_fast, gettabup_finish);
+    setobj2s(L, ra, slot);
+    vmbreak;
+  gettabup_finish:
+    Protect(luaV_finishget(L, upval, rc, ra, slot));
     vmbreak;
   }
   vmcase(OP_GETTABLE) {
@@ -1051,10 +1063,11 @@ returning:
     TValue *rb = vRB(i);
     TValue *rc = KC(i);
     TString *key = tsvalue(rc);
-    if (luaV_fastget(L, rb, key, slot, getshortstr_fast)) {
-      setobj2s(L, ra, slot);
-    } else
-      Protect(luaV_finishget(L, rb, rc, ra, slot));
+    fastget_or_goto(rb, key, slot, getshortstr_fast, getfield_finish);
+    setobj2s(L, ra, slot);
+    vmbreak;
+  getfield_finish:
+    Protect(luaV_finishget(L, rb, rc, ra, slot));
     vmbreak;
   }
   vmcase(OP_SETTABUP) {
@@ -1063,10 +1076,11 @@ returning:
     TValue *rb = KB(i);
     TValue *rc = RKC(i);
     TString *key = tsvalue(rb);
-    if (luaV_fastget(L, upval, key, slot, getshortstr_fast)) {
-      luaV_finishfastset(L, upval, slot, rc);
-    } else
-      Protect(luaV_finishset(L, upval, rb, rc, slot));
+    fastget_or_goto(upval, key, slot, getshortstr_fast, settabup_finish);
+    luaV_finishfastset(L, upval, slot, rc);
+    vmbreak;
+  settabup_finish:
+    Protect(luaV_finishset(L, upval, rb, rc, slot));
     vmbreak;
   }
   vmcase(OP_SETTABLE) {
@@ -1118,10 +1132,11 @@ returning:
     TValue *rb = KB(i);
     TValue *rc = RKC(i);
     TString *key = tsvalue(rb);
-    if (luaV_fastget(L, s2v(ra), key, slot, getshortstr_fast)) {
-      luaV_finishfastset(L, s2v(ra), slot, rc);
-    } else
-      Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
+    fastget_or_goto(s2v(ra), key, slot, getshortstr_fast, setfield_finish);
+    luaV_finishfastset(L, s2v(ra), slot, rc);
+    vmbreak;
+  setfield_finish:
+    Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
     vmbreak;
   }
   vmcase(OP_NEWTABLE) {
@@ -1146,11 +1161,15 @@ returning:
     TValue *rc = RKC(i);
     TString *key = tsvalue(rc);
     setobj2s(L, ra + 1, rb);
-    if (key->tt == LUA_VSHRSTR ? luaV_fastget(L, rb, key, slot, getshortstr_fast)
-                               : luaV_fastget(L, rb, key, slot, luaH_getstr)) {
-      setobj2s(L, ra, slot);
-    } else
-      Protect(luaV_finishget(L, rb, rc, ra, slot));
+    if (l_likely(key->tt == LUA_VSHRSTR)) {
+      fastget_or_goto(rb, key, slot, getshortstr_fast, self_finish);
+    } else {
+      fastget_or_goto(rb, key, slot, luaH_getstr, self_finish);
+    }
+    setobj2s(L, ra, slot);
+    vmbreak;
+  self_finish:
+    Protect(luaV_finishget(L, rb, rc, ra, slot));
     vmbreak;
   }
   vmcase(OP_ADDI) {
