@@ -649,6 +649,12 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 
 #define l_cat_(a, b) a##b
 #define l_cat(a, b) l_cat_(a, b)
+// GCC moves the code after a cold label out of the hot path; clang has no label attribute.
+#if defined(__GNUC__) && !defined(__clang__)
+#define l_coldlabel __attribute__((cold))
+#else
+#define l_coldlabel
+#endif
 
 // 'c' charges the instruction (cheap() or nothing) just before each dispatch, so that the
 // adjusted counter need not be kept live across the type tests.
@@ -676,7 +682,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       c; \
       vmbreak; \
     } \
-  l_cat(arith_slow_, __LINE__): __attribute__((cold)); \
+  l_cat(arith_slow_, __LINE__): l_coldlabel; \
   }
 
 #define op_arithf_aux(L, v1, v2, fop, c) \
@@ -719,7 +725,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
     } \
   l_cat(arith_mix_, __LINE__): /* an integer and a float, or not numbers */ \
     op_arithf_aux(L, v1, v2, fop, c); \
-  l_cat(arith_mm_, __LINE__): __attribute__((cold)); \
+  l_cat(arith_mm_, __LINE__): l_coldlabel; \
   }
 
 #define op_arith(L, iop, fop, c) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arith_aux(L, v1, v2, iop, fop, c); }
@@ -739,7 +745,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       vmbreak; \
     } \
     goto l_cat(bit_slow_, __LINE__); \
-  l_cat(bit_slow_, __LINE__): __attribute__((cold)); \
+  l_cat(bit_slow_, __LINE__): l_coldlabel; \
     if (luaV_tointegerns(v1, &i1, F2Ieq)) { \
       pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
@@ -763,7 +769,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       vmbreak; \
     } \
     goto l_cat(bit_slow_, __LINE__); \
-  l_cat(bit_slow_, __LINE__): __attribute__((cold)); \
+  l_cat(bit_slow_, __LINE__): l_coldlabel; \
     if (tointegerns(v1, &i1) && tointegerns(v2, &i2)) { \
       pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
@@ -806,7 +812,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       docondjump(); \
       vmbreak; \
     } \
-  l_cat(order_tm_, __LINE__): __attribute__((cold)); \
+  l_cat(order_tm_, __LINE__): l_coldlabel; \
     { \
       int isf = GETARG_C(i); \
       Protect(cond = luaT_callorderiTM(L, s2v(ra), im, inv, isf, tm)); \
