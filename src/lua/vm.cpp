@@ -446,19 +446,6 @@ static int forprep(lua_State *L, StkId ra) {
   return 0;
 }
 
-static inline int floatforloop(StkId ra) {
-  lua_Number step = fltvalue(s2v(ra + 2));
-  lua_Number limit = fltvalue(s2v(ra + 1));
-  lua_Number idx = fltvalue(s2v(ra));
-  idx = idx + step;
-  if (luai_numlt(0, step) ? luai_numle(idx, limit) : luai_numle(limit, idx)) {
-    chgfltvalue(s2v(ra), idx);
-    setfltvalue(s2v(ra + 3), idx);
-    return 1;
-  }
-  return 0;
-}
-
 // ---------------------------------------------------------------------------------------------
 // Closures
 
@@ -560,21 +547,32 @@ void luaV_finishOp(lua_State *L) {
 // ---------------------------------------------------------------------------------------------
 // The interpreter
 
-#define RA(i) (base + GETARG_A(i))
-#define RB(i) (base + GETARG_B(i))
+// Register operands as byte offsets: one shift and one mask instead of shift, mask, scale.
+static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 && SIZE_A == 8 &&
+                  SIZE_B == 8 && SIZE_C == 8,
+              "operand offsets below assume 16-byte values and 8-bit operands");
+#define argoff_A(i) (((i) >> 3) & 0xff0u)
+#define argoff_B(i) (((i) >> 12) & 0xff0u)
+#define argoff_C(i) (((i) >> 20) & 0xff0u)
+#define offptr(p, off) (cast(TValue *, cast(char *, p) + (off)))
+#define RA(i) offptr(base, argoff_A(i))
+#define RB(i) offptr(base, argoff_B(i))
 #define vRB(i) s2v(RB(i))
-#define KB(i) (k + GETARG_B(i))
-#define RC(i) (base + GETARG_C(i))
+#define KB(i) offptr(k, argoff_B(i))
+#define RC(i) offptr(base, argoff_C(i))
 #define vRC(i) s2v(RC(i))
-#define KC(i) (k + GETARG_C(i))
-#define RKC(i) ((TESTARG_k(i)) ? k + GETARG_C(i) : s2v(base + GETARG_C(i)))
+#define KC(i) offptr(k, argoff_C(i))
+#define RKC(i) offptr(TESTARG_k(i) ? k : s2v(base), argoff_C(i))
 
-// 'lim' folds the budget and the hooks into one test per instruction: while no hook is on
-// and no forced yield is pending it is the budget, else the lowest value, so that the next
-// fetch takes the slow path (which repeats the exact tests and resets 'lim').
+// 'lim' folds the budget and the hooks into one test per instruction (cycles >= lim): while no
+// hook is on and no forced yield is pending it is the budget plus one, else the lowest value,
+// so that the next fetch takes the slow path (which repeats the exact tests and resets 'lim').
+// A budget of INT32_MAX gives lim INT32_MAX: the slow path may then run once when it need not,
+// which is harmless as it repeats the exact tests.
 #define setlim() \
-  (lim = (trap | cpu_superyielding) ? INT64_MIN : (int64_t)cpu_cycles_max)
-#define updatetrap(ci) (trap = ci->u.l.trap, trap ? (void)(lim = INT64_MIN) : (void)0)
+  (lim = (trap | cpu_superyielding) ? INT32_MIN \
+         : (cpu_cycles_max < INT32_MAX ? cpu_cycles_max + 1 : INT32_MAX))
+#define updatetrap(ci) (trap = ci->u.l.trap, trap ? (void)(lim = INT32_MIN) : (void)0)
 #define updatebase(ci) (base = ci->func + 1)
 #define updatestack(ci) \
   { if (l_unlikely(trap)) { updatebase(ci); ra = RA(i); } }
@@ -587,7 +585,9 @@ void luaV_finishOp(lua_State *L) {
 // The 23 cheap opcodes give back one of the two cycles charged at dispatch.
 #define cheap() (cycles = (int32_t)((uint32_t)cycles - 1u))
 
-#define dojump(ci, i, e) { pc += GETARG_sJ(i) + e; updatetrap(ci); }
+// Hooks are only ever installed by code that runs under a call (every call reloads 'trap'),
+// never asynchronously, so jumps need not look at the trap.
+#define dojump(ci, i, e) { pc += GETARG_sJ(i) + e; }
 #define donextjump(ci) { Instruction ni = *pc; dojump(ci, ni, 1); }
 #define docondjump() if (cond != GETARG_k(i)) pc++; else donextjump(ci);
 
@@ -607,7 +607,7 @@ void luaV_finishOp(lua_State *L) {
 // Budget check, charge, hooks and fetch of the next instruction.
 #define vmfetch() \
   { \
-    if (l_unlikely((int64_t)cycles > lim)) { \
+    if (l_unlikely(cycles >= lim)) { \
       if ((cycles | cpu_superyielding) > cpu_cycles_max) { \
         savecycles(); \
         budget_spent(L, ci, pc); \
@@ -647,70 +647,134 @@ void luaV_finishOp(lua_State *L) {
 #define fsub(L, a, b) ((a) - (b))
 #define fmul(L, a, b) ((a) * (b))
 
-#define op_arithI(L, iop, fop) \
+#define l_cat_(a, b) a##b
+#define l_cat(a, b) l_cat_(a, b)
+// GCC moves the code after a cold label out of the hot path; clang has no label attribute.
+#if defined(__GNUC__) && !defined(__clang__)
+#define l_coldlabel __attribute__((cold))
+#else
+#define l_coldlabel
+#endif
+
+// 'c' charges the instruction (cheap() or nothing) just before each dispatch, so that the
+// adjusted counter need not be kept live across the type tests.
+// Each fast path dispatches the next instruction itself, so that the hot paths fall through
+// and only the failing case (which runs the OP_MMBIN*) reaches the handler's own dispatch.
+#define op_arithI(L, iop, fop, c) \
   { \
     TValue *v1 = vRB(i); \
     int imm = GETARG_sC(i); \
-    if (ttisinteger(v1)) { \
+    if (l_unlikely(!ttisinteger(v1))) goto l_cat(arith_flt_, __LINE__); \
+    { \
       lua_Integer iv1 = ivalue(v1); \
       pc++; \
       setivalue(s2v(ra), iop(L, iv1, imm)); \
-    } else if (ttisfloat(v1)) { \
+      c; \
+      vmbreak; \
+    } \
+  l_cat(arith_flt_, __LINE__): \
+    if (!ttisfloat(v1)) goto l_cat(arith_slow_, __LINE__); \
+    { \
       lua_Number nb = fltvalue(v1); \
       lua_Number fimm = cast_num(imm); \
       pc++; \
       setfltvalue(s2v(ra), fop(L, nb, fimm)); \
+      c; \
+      vmbreak; \
     } \
+  l_cat(arith_slow_, __LINE__): l_coldlabel; \
   }
 
-#define op_arithf_aux(L, v1, v2, fop) \
+#define op_arithf_aux(L, v1, v2, fop, c) \
   { \
     lua_Number n1; \
     lua_Number n2; \
     if (tonumberns(v1, n1) && tonumberns(v2, n2)) { \
       pc++; \
       setfltvalue(s2v(ra), fop(L, n1, n2)); \
+      c; \
+      vmbreak; \
     } \
   }
 
-#define op_arithf(L, fop) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arithf_aux(L, v1, v2, fop); }
-#define op_arithfK(L, fop) { TValue *v1 = vRB(i); TValue *v2 = KC(i); op_arithf_aux(L, v1, v2, fop); }
+#define op_arithf(L, fop, c) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arithf_aux(L, v1, v2, fop, c); }
+#define op_arithfK(L, fop, c) { TValue *v1 = vRB(i); TValue *v2 = KC(i); op_arithf_aux(L, v1, v2, fop, c); }
 
-#define op_arith_aux(L, v1, v2, iop, fop) \
+#define op_arith_aux(L, v1, v2, iop, fop, c) \
   { \
-    if (ttisinteger(v1) && ttisinteger(v2)) { \
+    int t1 = rawtt(v1); \
+    if (l_unlikely(t1 != rawtt(v2))) goto l_cat(arith_mix_, __LINE__); \
+    if (l_unlikely(t1 != LUA_VNUMINT)) goto l_cat(arith_flt_, __LINE__); \
+    { \
       lua_Integer i1 = ivalue(v1); \
       lua_Integer i2 = ivalue(v2); \
       pc++; \
       setivalue(s2v(ra), iop(L, i1, i2)); \
-    } else \
-      op_arithf_aux(L, v1, v2, fop); \
+      c; \
+      vmbreak; \
+    } \
+  l_cat(arith_flt_, __LINE__): \
+    if (l_unlikely(t1 != LUA_VNUMFLT)) goto l_cat(arith_mm_, __LINE__); \
+    { \
+      lua_Number n1 = fltvalue(v1); \
+      lua_Number n2 = fltvalue(v2); \
+      pc++; \
+      setfltvalue(s2v(ra), fop(L, n1, n2)); \
+      c; \
+      vmbreak; \
+    } \
+  l_cat(arith_mix_, __LINE__): /* an integer and a float, or not numbers */ \
+    op_arithf_aux(L, v1, v2, fop, c); \
+  l_cat(arith_mm_, __LINE__): l_coldlabel; \
   }
 
-#define op_arith(L, iop, fop) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arith_aux(L, v1, v2, iop, fop); }
-#define op_arithK(L, iop, fop) { TValue *v1 = vRB(i); TValue *v2 = KC(i); op_arith_aux(L, v1, v2, iop, fop); }
+#define op_arith(L, iop, fop, c) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arith_aux(L, v1, v2, iop, fop, c); }
+#define op_arithK(L, iop, fop, c) { TValue *v1 = vRB(i); TValue *v2 = KC(i); op_arith_aux(L, v1, v2, iop, fop, c); }
 
-#define op_bitwiseK(L, op) \
+#define op_bitwiseK(L, op, c) \
   { \
     TValue *v1 = vRB(i); \
     TValue *v2 = KC(i); \
     lua_Integer i1; \
     lua_Integer i2 = ivalue(v2); \
-    if (tointegerns(v1, &i1)) { \
+    if (ttisinteger(v1)) { \
+      i1 = ivalue(v1); \
       pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
+      c; \
+      vmbreak; \
+    } \
+    goto l_cat(bit_slow_, __LINE__); \
+  l_cat(bit_slow_, __LINE__): l_coldlabel; \
+    if (luaV_tointegerns(v1, &i1, F2Ieq)) { \
+      pc++; \
+      setivalue(s2v(ra), op(i1, i2)); \
+      c; \
+      vmbreak; \
     } \
   }
 
-#define op_bitwise(L, op) \
+#define op_bitwise(L, op, c) \
   { \
     TValue *v1 = vRB(i); \
     TValue *v2 = vRC(i); \
     lua_Integer i1; \
     lua_Integer i2; \
+    if (ttisinteger(v1) && ttisinteger(v2)) { \
+      i1 = ivalue(v1); \
+      i2 = ivalue(v2); \
+      pc++; \
+      setivalue(s2v(ra), op(i1, i2)); \
+      c; \
+      vmbreak; \
+    } \
+    goto l_cat(bit_slow_, __LINE__); \
+  l_cat(bit_slow_, __LINE__): l_coldlabel; \
     if (tointegerns(v1, &i1) && tointegerns(v2, &i2)) { \
       pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
+      c; \
+      vmbreak; \
     } \
   }
 
@@ -718,11 +782,13 @@ void luaV_finishOp(lua_State *L) {
   { \
     int cond; \
     TValue *rb = vRB(i); \
-    if (ttisinteger(s2v(ra)) && ttisinteger(rb)) { \
-      lua_Integer ia = ivalue(s2v(ra)); \
-      lua_Integer ib = ivalue(rb); \
-      cond = opi(ia, ib); \
-    } else if (ttisnumber(s2v(ra)) && ttisnumber(rb)) \
+    if (l_unlikely(!ttisinteger(s2v(ra)))) goto l_cat(order_other_, __LINE__); \
+    if (l_unlikely(!ttisinteger(rb))) goto l_cat(order_other_, __LINE__); \
+    cond = opi(ivalue(s2v(ra)), ivalue(rb)); \
+    docondjump(); \
+    vmbreak; \
+  l_cat(order_other_, __LINE__): \
+    if (ttisnumber(s2v(ra)) && ttisnumber(rb)) \
       cond = opn(s2v(ra), rb); \
     else \
       Protect(cond = other(L, s2v(ra), rb)); \
@@ -733,17 +799,25 @@ void luaV_finishOp(lua_State *L) {
   { \
     int cond; \
     int im = GETARG_sB(i); \
-    if (ttisinteger(s2v(ra))) \
-      cond = opi(ivalue(s2v(ra)), im); \
-    else if (ttisfloat(s2v(ra))) { \
+    if (l_unlikely(!ttisinteger(s2v(ra)))) goto l_cat(order_flt_, __LINE__); \
+    cond = opi(ivalue(s2v(ra)), im); \
+    docondjump(); \
+    vmbreak; \
+  l_cat(order_flt_, __LINE__): \
+    if (l_unlikely(!ttisfloat(s2v(ra)))) goto l_cat(order_tm_, __LINE__); \
+    { \
       lua_Number fa = fltvalue(s2v(ra)); \
       lua_Number fim = cast_num(im); \
       cond = opf(fa, fim); \
-    } else { \
+      docondjump(); \
+      vmbreak; \
+    } \
+  l_cat(order_tm_, __LINE__): l_coldlabel; \
+    { \
       int isf = GETARG_C(i); \
       Protect(cond = luaT_callorderiTM(L, s2v(ra), im, inv, isf, tm)); \
+      docondjump(); \
     } \
-    docondjump(); \
   }
 
 // Integer floor division and modulo inline; the rare divisors 0 and -1 go out of line.
@@ -797,8 +871,19 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
   }
 }
 
+// luaV_fastget with the misses branching off to 'label', so that hits fall through.
+#define fastget_or_goto(t, key, slot, f, label) \
+  { \
+    if (l_unlikely(!ttistable(t))) { \
+      slot = NULL; \
+      goto label; \
+    } \
+    slot = f(hvalue(t), key); \
+    if (l_unlikely(isempty(slot))) goto label; \
+  }
+
 // Keep one dispatch jump per handler (direct threading) instead of a shared one.
-[[gnu::optimize("no-crossjumping", "no-gcse")]] void luaV_execute(lua_State *L, CallInfo *ci) {
+[[gnu::optimize("no-crossjumping", "no-gcse", "no-code-hoisting")]] void luaV_execute(lua_State *L, CallInfo *ci) {
   static const void *const disptab[128] = {
       &&L_OP_MOVE, &&L_OP_LOADI, &&L_OP_LOADF, &&L_OP_LOADK, &&L_OP_LOADKX, &&L_OP_LOADFALSE,
       &&L_OP_LFALSESKIP, &&L_OP_LOADTRUE, &&L_OP_LOADNIL, &&L_OP_GETUPVAL, &&L_OP_SETUPVAL,
@@ -834,7 +919,7 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
   const Instruction *pc;
   int trap;
   int32_t cycles = cpu_cycles;
-  int64_t lim;
+  int32_t lim;
   Instruction i;
   StkId ra;
 
@@ -928,35 +1013,55 @@ returning:
     TValue *upval = cl->upvals[GETARG_B(i)]->v;
     TValue *rc = KC(i);
     TString *key = tsvalue(rc);
-    if (luaV_fastget(L, upval, key, slot, getshortstr_fast)) {
-      setobj2s(L, ra, slot);
-    } else
-      Protect(luaV_finishget(L, upval, rc, ra, slot));
+    fastget_or_goto(upval, key, slot, getshortstr_fast, gettabup_finish);
+    setobj2s(L, ra, slot);
+    vmbreak;
+  gettabup_finish:
+    Protect(luaV_finishget(L, upval, rc, ra, slot));
     vmbreak;
   }
   vmcase(OP_GETTABLE) {
     const TValue *slot;
     TValue *rb = vRB(i);
     TValue *rc = vRC(i);
-    lua_Integer n;
-    if (ttisinteger(rc) ? (cast_void(n = ivalue(rc)), luaV_fastgeti(L, rb, n, slot))
-                        : luaV_fastget(L, rb, rc, slot, luaH_get)) {
+    if (l_unlikely(!ttisinteger(rc))) goto gettable_other;
+    if (l_unlikely(!ttistable(rb))) {
+      slot = NULL;
+      goto gettable_finish;
+    }
+    {
+      Table *h = hvalue(rb);
+      lua_Integer n = ivalue(rc);
+      slot = (l_castS2U(n) - 1u < h->alimit) ? &h->array[n - 1] : luaH_getint(h, n);
+      if (l_unlikely(isempty(slot))) goto gettable_finish;
       setobj2s(L, ra, slot);
-    } else
-      Protect(luaV_finishget(L, rb, rc, ra, slot));
+      vmbreak;
+    }
+  gettable_other:
+    if (luaV_fastget(L, rb, rc, slot, luaH_get)) {
+      setobj2s(L, ra, slot);
+      vmbreak;
+    }
+  gettable_finish:
+    Protect(luaV_finishget(L, rb, rc, ra, slot));
     vmbreak;
   }
   vmcase(OP_GETI) {
     const TValue *slot;
     TValue *rb = vRB(i);
     lua_Integer c = GETARG_C(i);
-    if (luaV_fastgeti(L, rb, c, slot)) {
-      setobj2s(L, ra, slot);
-    } else {
-      TValue key;
-      setivalue(&key, c);
-      Protect(luaV_finishget(L, rb, &key, ra, slot));
-    }
+    if (l_likely(ttistable(rb))) {
+      Table *h = hvalue(rb);
+      slot = (l_castS2U(c) - 1u < h->alimit) ? &h->array[c - 1] : luaH_getint(h, c);
+      if (l_likely(!isempty(slot))) {
+        setobj2s(L, ra, slot);
+        vmbreak;
+      }
+    } else
+      slot = NULL;
+    TValue key;
+    setivalue(&key, c);
+    Protect(luaV_finishget(L, rb, &key, ra, slot));
     vmbreak;
   }
   vmcase(OP_GETFIELD) {
@@ -964,10 +1069,11 @@ returning:
     TValue *rb = vRB(i);
     TValue *rc = KC(i);
     TString *key = tsvalue(rc);
-    if (luaV_fastget(L, rb, key, slot, getshortstr_fast)) {
-      setobj2s(L, ra, slot);
-    } else
-      Protect(luaV_finishget(L, rb, rc, ra, slot));
+    fastget_or_goto(rb, key, slot, getshortstr_fast, getfield_finish);
+    setobj2s(L, ra, slot);
+    vmbreak;
+  getfield_finish:
+    Protect(luaV_finishget(L, rb, rc, ra, slot));
     vmbreak;
   }
   vmcase(OP_SETTABUP) {
@@ -976,35 +1082,55 @@ returning:
     TValue *rb = KB(i);
     TValue *rc = RKC(i);
     TString *key = tsvalue(rb);
-    if (luaV_fastget(L, upval, key, slot, getshortstr_fast)) {
-      luaV_finishfastset(L, upval, slot, rc);
-    } else
-      Protect(luaV_finishset(L, upval, rb, rc, slot));
+    fastget_or_goto(upval, key, slot, getshortstr_fast, settabup_finish);
+    luaV_finishfastset(L, upval, slot, rc);
+    vmbreak;
+  settabup_finish:
+    Protect(luaV_finishset(L, upval, rb, rc, slot));
     vmbreak;
   }
   vmcase(OP_SETTABLE) {
     const TValue *slot;
     TValue *rb = vRB(i);
     TValue *rc = RKC(i);
-    lua_Integer n;
-    if (ttisinteger(rb) ? (cast_void(n = ivalue(rb)), luaV_fastgeti(L, s2v(ra), n, slot))
-                        : luaV_fastget(L, s2v(ra), rb, slot, luaH_get)) {
+    if (l_unlikely(!ttisinteger(rb))) goto settable_other;
+    if (l_unlikely(!ttistable(s2v(ra)))) {
+      slot = NULL;
+      goto settable_finish;
+    }
+    {
+      Table *h = hvalue(s2v(ra));
+      lua_Integer n = ivalue(rb);
+      slot = (l_castS2U(n) - 1u < h->alimit) ? &h->array[n - 1] : luaH_getint(h, n);
+      if (l_unlikely(isempty(slot))) goto settable_finish;
       luaV_finishfastset(L, s2v(ra), slot, rc);
-    } else
-      Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
+      vmbreak;
+    }
+  settable_other:
+    if (luaV_fastget(L, s2v(ra), rb, slot, luaH_get)) {
+      luaV_finishfastset(L, s2v(ra), slot, rc);
+      vmbreak;
+    }
+  settable_finish:
+    Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
     vmbreak;
   }
   vmcase(OP_SETI) {
     const TValue *slot;
     lua_Integer c = GETARG_B(i);
     TValue *rc = RKC(i);
-    if (luaV_fastgeti(L, s2v(ra), c, slot)) {
-      luaV_finishfastset(L, s2v(ra), slot, rc);
-    } else {
-      TValue key;
-      setivalue(&key, c);
-      Protect(luaV_finishset(L, s2v(ra), &key, rc, slot));
-    }
+    if (l_likely(ttistable(s2v(ra)))) {
+      Table *h = hvalue(s2v(ra));
+      slot = (l_castS2U(c) - 1u < h->alimit) ? &h->array[c - 1] : luaH_getint(h, c);
+      if (l_likely(!isempty(slot))) {
+        luaV_finishfastset(L, s2v(ra), slot, rc);
+        vmbreak;
+      }
+    } else
+      slot = NULL;
+    TValue key;
+    setivalue(&key, c);
+    Protect(luaV_finishset(L, s2v(ra), &key, rc, slot));
     vmbreak;
   }
   vmcase(OP_SETFIELD) {
@@ -1012,10 +1138,11 @@ returning:
     TValue *rb = KB(i);
     TValue *rc = RKC(i);
     TString *key = tsvalue(rb);
-    if (luaV_fastget(L, s2v(ra), key, slot, getshortstr_fast)) {
-      luaV_finishfastset(L, s2v(ra), slot, rc);
-    } else
-      Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
+    fastget_or_goto(s2v(ra), key, slot, getshortstr_fast, setfield_finish);
+    luaV_finishfastset(L, s2v(ra), slot, rc);
+    vmbreak;
+  setfield_finish:
+    Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
     vmbreak;
   }
   vmcase(OP_NEWTABLE) {
@@ -1040,61 +1167,65 @@ returning:
     TValue *rc = RKC(i);
     TString *key = tsvalue(rc);
     setobj2s(L, ra + 1, rb);
-    if (key->tt == LUA_VSHRSTR ? luaV_fastget(L, rb, key, slot, getshortstr_fast)
-                               : luaV_fastget(L, rb, key, slot, luaH_getstr)) {
-      setobj2s(L, ra, slot);
-    } else
-      Protect(luaV_finishget(L, rb, rc, ra, slot));
+    if (l_likely(key->tt == LUA_VSHRSTR)) {
+      fastget_or_goto(rb, key, slot, getshortstr_fast, self_finish);
+    } else {
+      fastget_or_goto(rb, key, slot, luaH_getstr, self_finish);
+    }
+    setobj2s(L, ra, slot);
+    vmbreak;
+  self_finish:
+    Protect(luaV_finishget(L, rb, rc, ra, slot));
     vmbreak;
   }
   vmcase(OP_ADDI) {
-    cheap();
-    op_arithI(L, l_addi, fadd);
+    op_arithI(L, l_addi, fadd, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_ADDK) {
-    cheap();
-    op_arithK(L, l_addi, fadd);
+    op_arithK(L, l_addi, fadd, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_SUBK) {
-    cheap();
-    op_arithK(L, l_subi, fsub);
+    op_arithK(L, l_subi, fsub, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_MULK) {
-    op_arithK(L, l_muli, fmul);
+    op_arithK(L, l_muli, fmul, (void)0);
     vmbreak;
   }
   vmcase(OP_MODK) {
-    op_arithK(L, imod_fast, fmod_fast);
+    op_arithK(L, imod_fast, fmod_fast, (void)0);
     vmbreak;
   }
   vmcase(OP_POWK) {
-    op_arithfK(L, luai_numpow);
+    op_arithfK(L, luai_numpow, (void)0);
     vmbreak;
   }
   vmcase(OP_DIVK) {
-    op_arithfK(L, luai_numdiv);
+    op_arithfK(L, luai_numdiv, (void)0);
     vmbreak;
   }
   vmcase(OP_IDIVK) {
-    op_arithK(L, idiv_fast, luai_numidiv);
+    op_arithK(L, idiv_fast, luai_numidiv, (void)0);
     vmbreak;
   }
   vmcase(OP_BANDK) {
-    cheap();
-    op_bitwiseK(L, l_band);
+    op_bitwiseK(L, l_band, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_BORK) {
-    cheap();
-    op_bitwiseK(L, l_bor);
+    op_bitwiseK(L, l_bor, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_BXORK) {
-    cheap();
-    op_bitwiseK(L, l_bxor);
+    op_bitwiseK(L, l_bxor, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_SHRI) {
@@ -1120,48 +1251,48 @@ returning:
     vmbreak;
   }
   vmcase(OP_ADD) {
-    cheap();
-    op_arith(L, l_addi, fadd);
+    op_arith(L, l_addi, fadd, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_SUB) {
-    cheap();
-    op_arith(L, l_subi, fsub);
+    op_arith(L, l_subi, fsub, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_MUL) {
-    op_arith(L, l_muli, fmul);
+    op_arith(L, l_muli, fmul, (void)0);
     vmbreak;
   }
   vmcase(OP_MOD) {
-    op_arith(L, imod_fast, fmod_fast);
+    op_arith(L, imod_fast, fmod_fast, (void)0);
     vmbreak;
   }
   vmcase(OP_POW) {
-    op_arithf(L, luai_numpow);
+    op_arithf(L, luai_numpow, (void)0);
     vmbreak;
   }
   vmcase(OP_DIV) {
-    op_arithf(L, luai_numdiv);
+    op_arithf(L, luai_numdiv, (void)0);
     vmbreak;
   }
   vmcase(OP_IDIV) {
-    op_arith(L, idiv_fast, luai_numidiv);
+    op_arith(L, idiv_fast, luai_numidiv, (void)0);
     vmbreak;
   }
   vmcase(OP_BAND) {
-    cheap();
-    op_bitwise(L, l_band);
+    op_bitwise(L, l_band, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_BOR) {
-    cheap();
-    op_bitwise(L, l_bor);
+    op_bitwise(L, l_bor, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_BXOR) {
-    cheap();
-    op_bitwise(L, l_bxor);
+    op_bitwise(L, l_bxor, cheap());
+    cheap(); // no fast path applied: the OP_MMBIN* follows
     vmbreak;
   }
   vmcase(OP_SHL) {
@@ -1353,9 +1484,12 @@ returning:
   vmcase(OP_EQI) {
     int cond;
     int im = GETARG_sB(i);
-    if (ttisinteger(s2v(ra)))
+    if (l_likely(ttisinteger(s2v(ra)))) {
       cond = (ivalue(s2v(ra)) == im);
-    else if (ttisfloat(s2v(ra)))
+      docondjump();
+      vmbreak;
+    }
+    if (ttisfloat(s2v(ra)))
       cond = luai_numeq(fltvalue(s2v(ra)), cast_num(im));
     else
       cond = 0;
@@ -1529,7 +1663,7 @@ returning:
     goto ret;
   }
   vmcase(OP_FORLOOP) {
-    if (ttisinteger(s2v(ra + 2))) { // integer loop
+    if (l_likely(ttisinteger(s2v(ra + 2)))) { // integer loop
       lua_Unsigned count = l_castS2U(ivalue(s2v(ra + 1)));
       if (count > 0) {
         lua_Integer step = ivalue(s2v(ra + 2));
@@ -1540,12 +1674,47 @@ returning:
         setivalue(s2v(ra + 3), idx);
         pc -= GETARG_Bx(i);
       }
-    } else if (floatforloop(ra))
+      vmbreak;
+    }
+    { // float loop; NaN fails both tests and ends it
+      lua_Number step = fltvalue(s2v(ra + 2));
+      lua_Number limit = fltvalue(s2v(ra + 1));
+      lua_Number idx = fltvalue(s2v(ra)) + step;
+      if (luai_numlt(0, step)) {
+        if (l_unlikely(!luai_numle(idx, limit))) goto forloop_done;
+      } else if (l_unlikely(!luai_numle(limit, idx)))
+        goto forloop_done;
+      chgfltvalue(s2v(ra), idx);
+      setfltvalue(s2v(ra + 3), idx);
       pc -= GETARG_Bx(i);
-    updatetrap(ci);
+      vmbreak;
+    }
+  forloop_done:
     vmbreak;
   }
   vmcase(OP_FORPREP) {
+    // all-integer loops inline; forprep repeats these steps for the general case
+    if (l_likely(ttisinteger(s2v(ra)) && ttisinteger(s2v(ra + 1)) && ttisinteger(s2v(ra + 2)) &&
+                 ivalue(s2v(ra + 2)) != 0)) {
+      lua_Integer init = ivalue(s2v(ra));
+      lua_Integer limit = ivalue(s2v(ra + 1));
+      lua_Integer step = ivalue(s2v(ra + 2));
+      setivalue(s2v(ra + 3), init);
+      if (step > 0 ? init > limit : init < limit) {
+        pc += GETARG_Bx(i) + 1;
+        vmbreak;
+      }
+      lua_Unsigned count;
+      if (step > 0) {
+        count = l_castS2U(limit) - l_castS2U(init);
+        if (step != 1) count /= l_castS2U(step);
+      } else {
+        count = l_castS2U(init) - l_castS2U(limit);
+        count /= l_castS2U(-(step + 1)) + 1u;
+      }
+      chgivalue(s2v(ra + 1), l_castU2S(count));
+      vmbreak;
+    }
     int skip;
     halfProtect(skip = forprep(L, ra));
     if (skip) pc += GETARG_Bx(i) + 1;
