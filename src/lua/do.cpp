@@ -171,9 +171,12 @@ static int stackinuse(lua_State *L) {
 void luaD_shrinkstack(lua_State *L) {
   int inuse = stackinuse(L);
   int limit = (inuse > LUAI_MAXSTACK / 3) ? LUAI_MAXSTACK : 3 * inuse;
-  // Near the limit keep what there is: the host may still need LUA_MINSTACK free slots above
-  // the top of a thread that died of a stack overflow (to build its traceback).
-  if (inuse <= LUAI_MAXSTACK - LUA_MINSTACK && stacksize(L) > limit) {
+  // Near the limit a thread that died of a stack overflow keeps what it has: the host may still
+  // need LUA_MINSTACK free slots above its top (to build its traceback). A live thread that caught
+  // the overflow goes back to the normal size, or its next overflow would be an error in the
+  // error handling.
+  int room = errorstatus(L->status) ? LUA_MINSTACK : 0;
+  if (inuse <= LUAI_MAXSTACK - room && stacksize(L) > limit) {
     int nsize = (inuse > LUAI_MAXSTACK / 2) ? LUAI_MAXSTACK : 2 * inuse;
     luaD_reallocstack(L, nsize, 0); // a failure keeps the stack as it was
   }
