@@ -168,14 +168,15 @@ static int stackinuse(lua_State *L) {
   return res;
 }
 
-void luaD_shrinkstack(lua_State *L) {
+void luaD_shrinkstack(lua_State *L, bool caught) {
   int inuse = stackinuse(L);
   int limit = (inuse > LUAI_MAXSTACK / 3) ? LUAI_MAXSTACK : 3 * inuse;
-  // Near the limit a thread that died of a stack overflow keeps what it has: the host may still
-  // need LUA_MINSTACK free slots above its top (to build its traceback). A live thread that caught
-  // the overflow goes back to the normal size, or its next overflow would be an error in the
-  // error handling.
-  int room = errorstatus(L->status) ? LUA_MINSTACK : 0;
+  // Near the limit a thread keeps what it has unless an overflow was just caught: a collection
+  // can come while an overflow is still being raised, and a thread that died of one still needs
+  // LUA_MINSTACK free slots above its top (the host builds its traceback there). A live thread
+  // that caught the overflow goes back to the normal size, or its next overflow would be an
+  // error in the error handling.
+  int room = (caught && !errorstatus(L->status)) ? 0 : LUA_MINSTACK;
   if (inuse <= LUAI_MAXSTACK - room && stacksize(L) > limit) {
     int nsize = (inuse > LUAI_MAXSTACK / 2) ? LUAI_MAXSTACK : 2 * inuse;
     luaD_reallocstack(L, nsize, 0); // a failure keeps the stack as it was
@@ -434,7 +435,7 @@ int luaD_pcall(lua_State *L, Pfunc func, void *u, ptrdiff_t old_top, ptrdiff_t e
     L->allowhook = old_allowhooks;
     status = luaD_closeprotected(L, old_top, status);
     luaD_seterrorobj(L, status, restorestack(L, old_top));
-    luaD_shrinkstack(L); // back from the error stack after an overflow
+    luaD_shrinkstack(L, true); // back from the error stack after an overflow
   }
   L->errfunc = old_errfunc;
   return status;
@@ -592,7 +593,7 @@ int lua_resume(lua_State *L, lua_State *from, int nargs, int *nresults) {
     status = luaD_closeprotected(L, ci->u2.funcidx, status);
     StkId oldtop = restorestack(L, ci->u2.funcidx);
     luaD_seterrorobj(L, status, oldtop);
-    luaD_shrinkstack(L);
+    luaD_shrinkstack(L, true);
     L->errfunc = ci->u.c.old_errfunc;
     status = luaD_rawrunprotected(L, unrollerror, &status);
     if (status == LUA_OK && L->status == LUA_YIELD) status = LUA_YIELD;
@@ -697,7 +698,7 @@ int lua_pcallk(lua_State *L, int nargs, int nresults, int errfunc, lua_KContext 
       L->allowhook = getoah(ci->callstatus);
       status = luaD_closeprotected(L, ci->u2.funcidx, status);
       luaD_seterrorobj(L, status, restorestack(L, ci->u2.funcidx));
-      luaD_shrinkstack(L);
+      luaD_shrinkstack(L, true);
     }
     ci->callstatus &= ~CIST_YPCALL;
     L->errfunc = ci->u.c.old_errfunc;

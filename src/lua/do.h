@@ -43,7 +43,9 @@ int luaD_pcall(lua_State *L, Pfunc func, void *u, ptrdiff_t oldtop, ptrdiff_t ef
 void luaD_poscall(lua_State *L, CallInfo *ci, int nres);
 int luaD_reallocstack(lua_State *L, int newsize, int raiseerror);
 int luaD_growstack(lua_State *L, int n, int raiseerror);
-void luaD_shrinkstack(lua_State *L);
+// 'caught': called where an error was just caught (the error stack can go); false from the
+// collector, which may run while an error is still being raised.
+void luaD_shrinkstack(lua_State *L, bool caught);
 void luaD_inctop(lua_State *L);
 
 [[noreturn]] void luaD_throw(lua_State *L, int errcode);

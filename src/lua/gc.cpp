@@ -395,7 +395,7 @@ static int traversethread(global_State *g, lua_State *th) {
       th->twups = g->twups;
       g->twups = th;
     }
-    if (!g->gcemergency) luaD_shrinkstack(th);
+    if (!g->gcemergency) luaD_shrinkstack(th, false);
   }
   return 1 + stacksize(th);
 }

@@ -194,8 +194,27 @@ TEST_F(VmTest, GrowStackWithoutRaisingReportsFailure) {
   EXPECT_EQ(luaD_growstack(L, LUAI_MAXSTACK + 10, 0), 0); // no error raised
   EXPECT_EQ(stacksize(L), ERRORSTACKSIZE);
   EXPECT_EQ(luaD_growstack(L, 10, 0), 0); // already on the error stack
-  luaD_shrinkstack(L);
+  luaD_shrinkstack(L, true);
   EXPECT_LE(stacksize(L), LUAI_MAXSTACK);
+}
+
+// With the stack in use up to near the limit, a collection keeps the error stack (an overflow
+// may still be on its way, or the host may need room for a traceback); only a caught overflow
+// returns the thread to the normal size.
+TEST_F(VmTest, NearTheLimitOnlyACaughtOverflowLeavesTheErrorStack) {
+  ASSERT_EQ(luaD_growstack(L, LUAI_MAXSTACK + 10, 0), 0);
+  ASSERT_EQ(stacksize(L), ERRORSTACKSIZE);
+  ptrdiff_t oldtop = savestack(L, L->top);
+  L->top = L->stack + (LUAI_MAXSTACK - 10); // the new slots are nil
+  luaD_shrinkstack(L, false);
+  EXPECT_EQ(stacksize(L), ERRORSTACKSIZE);
+  L->status = LUA_ERRRUN; // a dead thread keeps its room as well
+  luaD_shrinkstack(L, true);
+  EXPECT_EQ(stacksize(L), ERRORSTACKSIZE);
+  L->status = LUA_OK;
+  luaD_shrinkstack(L, true);
+  EXPECT_EQ(stacksize(L), LUAI_MAXSTACK);
+  L->top = restorestack(L, oldtop);
 }
 
 TEST_F(VmTest, MessageHandlerThatOverflowsGivesErrorInErrorHandling) {
