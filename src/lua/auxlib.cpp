@@ -380,7 +380,9 @@ static void *resizebox(lua_State *L, int idx, size_t newsize) {
 static int boxgc(lua_State *L) {
   void *ud;
   lua_Alloc allocf = lua_getallocf(L, &ud);
-  UBox *box = static_cast<UBox *>(lua_touserdata(L, 1));
+  // Reachable from Lua through the registry: anything but a box is left alone.
+  UBox *box = static_cast<UBox *>(luaL_testudata(L, 1, "_UBOX*"));
+  if (box == nullptr || lua_rawlen(L, 1) != sizeof(UBox)) return 0;
   if (box->box) allocf(ud, box->box, box->bsize, 0, 0, 0);
   box->box = nullptr;
   box->bsize = 0;

@@ -37,11 +37,22 @@ static int db_getmetatable(lua_State *L) {
   return 1;
 }
 
+// The buffer boxes of the native functions hold raw memory: a program must neither reach one
+// nor dress another value up as one.
+static bool isbox(lua_State *L, int idx) { return luaL_testudata(L, idx, "_UBOX*") != nullptr; }
+
 static int db_setmetatable(lua_State *L) {
   int t = lua_type(L, 2);
   luaL_argexpected(L, t == LUA_TNIL || t == LUA_TTABLE, 2, "nil or table");
   lua_settop(L, 2);
-  lua_setmetatable(L, 1);
+  bool boxmt = false;
+  if (t == LUA_TTABLE) {
+    luaL_getmetatable(L, "_UBOX*");
+    boxmt = lua_rawequal(L, -1, 2);
+    lua_pop(L, 1);
+  }
+  if (!boxmt && !isbox(L, 1)) lua_setmetatable(L, 1);
+  else lua_settop(L, 1);
   return 1;
 }
 
@@ -164,6 +175,10 @@ static int db_getlocal(lua_State *L) {
   const char *name = lua_getlocal(L1, &ar, nvar);
   if (name) {
     lua_xmove(L1, L, 1);
+    if (isbox(L, -1)) { // a native function's buffer: not the program's to hold
+      lua_pop(L, 1);
+      lua_pushnil(L);
+    }
     lua_pushstring(L, name);
     lua_rotate(L, -2, 1);
     return 2;
@@ -181,6 +196,12 @@ static int db_setlocal(lua_State *L) {
   if (!lua_getstack(L1, level, &ar)) return luaL_argerror(L, arg + 1, "level out of range");
   luaL_checkany(L, arg + 3);
   lua_settop(L, arg + 3);
+  // A native function trusts its own stack slots (buffers, tables it is filling): they are
+  // read, never written, from outside.
+  if (lua_getinfo(L1, "S", &ar) && ar.what[0] == 'C') {
+    luaL_pushfail(L);
+    return 1;
+  }
   checkstack(L, L1, 1);
   lua_xmove(L, L1, 1);
   const char *name = lua_setlocal(L1, &ar, nvar);
