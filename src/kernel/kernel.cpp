@@ -21,6 +21,16 @@ int32_t cpu_cycles = 0;
 int32_t cpu_cycles_max = 0;
 int32_t cpu_superyielding = 0;
 int32_t frame_cycles_left = FRAME_CYCLES;
+int64_t native_work = 0;
+int64_t native_work_limit = INT64_MAX;
+
+void native_work_spent() {
+  // Past a frame's worth: the slice ends at the next instruction that can yield. The meter
+  // stops just above the limit, so that it cannot overflow however long non-yieldable code
+  // runs.
+  if (native_work > 2 * NATIVE_WORK_FRAME * 1024) native_work = 2 * NATIVE_WORK_FRAME * 1024;
+  cpu_superyielding = SUPERYIELD;
+}
 
 void (*report_process_error)(Process *p, const char *msg, const char *traceback) = nullptr;
 
@@ -361,6 +371,7 @@ int64_t run_process_slice(Process *p, double fraction, int *status_out) {
 
   Process *saved = cproc;
   int32_t s_cycles = cpu_cycles, s_max = cpu_cycles_max, s_super = cpu_superyielding;
+  int64_t s_work = native_work, s_work_limit = native_work_limit;
   cproc = p;
   cpu_cycles_max = (int32_t)budget;
   int64_t start = 0;
@@ -372,6 +383,8 @@ int64_t run_process_slice(Process *p, double fraction, int *status_out) {
   }
   cpu_cycles = (int32_t)start;
   cpu_superyielding = 0;
+  native_work = 0;
+  native_work_limit = NATIVE_WORK_FRAME;
   p->frame_ended = 0;
 
   lua_State *L = p->L;
@@ -421,6 +434,8 @@ int64_t run_process_slice(Process *p, double fraction, int *status_out) {
   cpu_cycles = s_cycles;
   cpu_cycles_max = s_max;
   cpu_superyielding = s_super;
+  native_work = s_work;
+  native_work_limit = s_work_limit;
   cproc = saved;
   if (status_out) *status_out = status;
   return booked;

@@ -525,8 +525,9 @@ void luaV_finishOp(lua_State *L) {
   // which would hide the spent budget from every later check.
   if (l_unlikely(cpu_cycles > INT32_MAX - 64)) cpu_cycles = INT32_MAX - 64;
   if (!yieldable(L)) {
-    // Code that cannot yield overruns its slice, but not without bound.
-    if ((int64_t)cpu_cycles - (int64_t)cpu_cycles_max > NONYIELD_CEILING) {
+    // Code that cannot yield overruns its slice, but not without bound; its native work counts
+    // toward the same ceiling.
+    if ((int64_t)cpu_cycles - (int64_t)cpu_cycles_max + native_work_cycles() > NONYIELD_CEILING) {
       ci->u.l.savedpc = pc + 1; // report the line of this instruction
       luaG_runerror(L, "cycle budget exceeded in non-yieldable code");
     }
