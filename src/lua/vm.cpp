@@ -391,6 +391,27 @@ void luaV_objlen(lua_State *L, StkId ra, const TValue *rb) {
 // ---------------------------------------------------------------------------------------------
 // Numeric for loops
 
+// The payload of a value taken as an integer or a float whatever its tag (a copy of the bytes,
+// defined for any variant).
+static inline lua_Integer payloadint(const TValue *o) {
+  lua_Integer v;
+  memcpy(&v, &val_(o), sizeof(v));
+  return v;
+}
+static inline lua_Number payloadflt(const TValue *o) {
+  lua_Number v;
+  memcpy(&v, &val_(o), sizeof(v));
+  return v;
+}
+
+// OP_FORLOOP's jump back by Bx instructions, as bytes straight from the instruction word: one
+// shift and one mask, which pays for the tag store that R[A] gets.
+static_assert(sizeof(Instruction) == 4, "a jump of n instructions is 4n bytes");
+#define forjumpback(pc, i)                                      \
+  ((pc) = reinterpret_cast<const Instruction *>(                \
+       reinterpret_cast<const char *>(pc) -                     \
+       (((i) >> (POS_Bx - 2)) & (cast_uint(MAXARG_Bx) << 2))))
+
 // Converts the limit of an integer loop; returns 1 when the loop must be skipped.
 static int forlimit(lua_State *L, lua_Integer init, const TValue *lim, lua_Integer *p,
                     lua_Integer step) {
@@ -1664,30 +1685,33 @@ returning:
     goto ret;
   }
   vmcase(OP_FORLOOP) {
-    if (l_likely(ttisinteger(s2v(ra + 2)))) { // integer loop
+    // debug.setlocal may have put anything in the loop's state: the count's tag picks the
+    // loop kind, the other two registers are read as raw payloads and R[A] is stored whole,
+    // so a tampered loop computes garbage, as the reference does, but never a forged object.
+    if (l_likely(ttisinteger(s2v(ra + 1)))) { // integer loop
       lua_Unsigned count = l_castS2U(ivalue(s2v(ra + 1)));
       if (count > 0) {
-        lua_Integer step = ivalue(s2v(ra + 2));
-        lua_Integer idx = ivalue(s2v(ra));
+        lua_Integer step = payloadint(s2v(ra + 2));
+        lua_Integer idx = payloadint(s2v(ra));
         chgivalue(s2v(ra + 1), l_castU2S(count - 1));
         idx = intop(+, idx, step);
-        chgivalue(s2v(ra), idx);
+        setivalue(s2v(ra), idx);
         setivalue(s2v(ra + 3), idx);
-        pc -= GETARG_Bx(i);
+        forjumpback(pc, i);
       }
       vmbreak;
     }
     { // float loop; NaN fails both tests and ends it
-      lua_Number step = fltvalue(s2v(ra + 2));
-      lua_Number limit = fltvalue(s2v(ra + 1));
-      lua_Number idx = fltvalue(s2v(ra)) + step;
+      lua_Number step = payloadflt(s2v(ra + 2));
+      lua_Number limit = payloadflt(s2v(ra + 1));
+      lua_Number idx = payloadflt(s2v(ra)) + step;
       if (luai_numlt(0, step)) {
         if (l_unlikely(!luai_numle(idx, limit))) goto forloop_done;
       } else if (l_unlikely(!luai_numle(limit, idx)))
         goto forloop_done;
-      chgfltvalue(s2v(ra), idx);
+      setfltvalue(s2v(ra), idx);
       setfltvalue(s2v(ra + 3), idx);
-      pc -= GETARG_Bx(i);
+      forjumpback(pc, i);
       vmbreak;
     }
   forloop_done:

@@ -70,6 +70,24 @@ assert(s == 60)
 local fs = {}
 for i = 1, 3 do fs[i] = function() return i end end
 assert(fs[1]() == 1 and fs[3]() == 3)
+-- debug.setlocal on the hidden state: a value of the loop's own kind steers it as in the
+-- reference (index, remaining count, step of an integer loop; index, limit, step of a float one)
+local function steer(slot, value, a, b, c)
+  local seen = {}
+  for i = a, b, c do
+    seen[#seen + 1] = i
+    if #seen == 1 then assert(debug.setlocal(1, 6 + slot, value) == "(for state)") end
+  end
+  return table.concat(seen, " ")
+end
+assert(steer(1, 10, 1, 20, 1) == "1 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 29")
+assert(steer(2, 1, 1, 20, 1) == "1 2")
+assert(steer(2, 0, 1, 20, 1) == "1")
+assert(steer(3, 5, 1, 4, 1) == "1 6 11 16")
+assert(steer(1, 3.0, 0.5, 5.5, 1.0) == "0.5 4.0 5.0")
+assert(steer(2, 2.5, 0.5, 5.5, 1.0) == "0.5 1.5 2.5")
+assert(steer(3, 2.0, 0.5, 5.5, 1.0) == "0.5 2.5 4.5")
+assert(steer(3, -1.0, 0.5, 5.5, 1.0) == "0.5")
 
 -- generic for: pairs, ipairs, custom iterators, to-be-closed state
 local t = {10, 20, 30, x = 1}
