@@ -1685,9 +1685,9 @@ returning:
     goto ret;
   }
   vmcase(OP_FORLOOP) {
-    // debug.setlocal may have put anything in the loop's state: the count's tag picks the
-    // loop kind, the other two registers are read as raw payloads and R[A] is stored whole,
-    // so a tampered loop computes garbage, as the reference does, but never a forged object.
+    // debug.setlocal can put any value in the loop's state: the count's tag picks the loop
+    // kind, the other two registers are read as raw payloads and R[A] is stored whole, so a
+    // tampered loop runs on meaningless numbers but never forges an object.
     if (l_likely(ttisinteger(s2v(ra + 1)))) { // integer loop
       lua_Unsigned count = l_castS2U(ivalue(s2v(ra + 1)));
       if (count > 0) {

@@ -70,8 +70,8 @@ assert(s == 60)
 local fs = {}
 for i = 1, 3 do fs[i] = function() return i end end
 assert(fs[1]() == 1 and fs[3]() == 3)
--- debug.setlocal on the hidden state: a value of the loop's own kind steers it as in the
--- reference (index, remaining count, step of an integer loop; index, limit, step of a float one)
+-- debug.setlocal on the hidden state: a value of the loop's own kind steers it as in standard
+-- Lua (index, remaining count, step of an integer loop; index, limit, step of a float one)
 local function steer(slot, value, a, b, c)
   local seen = {}
   for i = a, b, c do
