@@ -9,6 +9,7 @@
 #include <malloc.h>
 
 #include "lua/auxlib.h"
+#include "lua/do.h"
 #include "lua/libs.h"
 #include "lua/state.h"
 // Registered last in every process state (typed userdata).
@@ -296,6 +297,12 @@ Process *find_process(int id) {
   return nullptr;
 }
 
+static void open_process_state(lua_State *L, void *) {
+  luaL_openlibs(L);
+  api_add_c_functions(L);
+  add_userdata_metatable_functions(L);
+}
+
 int init_process(Process *p, int id, const char *program, const char *name, const char *path,
                  char *err, size_t errlen, const char *chunkname) {
   Process *saved = cproc;
@@ -313,20 +320,21 @@ int init_process(Process *p, int id, const char *program, const char *name, cons
     return 1;
   }
   p->L = L;
-  luaL_openlibs(L);
-  api_add_c_functions(L);
-  add_userdata_metatable_functions(L);
   size_t len = std::strlen(program); // text after a NUL is dropped
   p->source = static_cast<char *>(std::malloc(len + 1));
-  std::memcpy(p->source, program, len + 1);
-  char chunk[260];
-  if (chunkname)
-    std::snprintf(chunk, sizeof chunk, "%s", chunkname);
-  else
-    std::snprintf(chunk, sizeof chunk, "@%.255s", p->name);
-  int st = luaL_loadbufferx(L, p->source, len, chunk, nullptr);
+  int st = LUA_ERRMEM;
+  // Only the host running out of memory can make the set-up fail; it must not end the host.
+  if (p->source && luaD_rawrunprotected(L, open_process_state, nullptr) == LUA_OK) {
+    std::memcpy(p->source, program, len + 1);
+    char chunk[260];
+    if (chunkname)
+      std::snprintf(chunk, sizeof chunk, "%s", chunkname);
+    else
+      std::snprintf(chunk, sizeof chunk, "@%.255s", p->name);
+    st = luaL_loadbufferx(L, p->source, len, chunk, nullptr);
+  }
   if (st != LUA_OK) {
-    const char *msg = lua_tostring(L, -1);
+    const char *msg = st == LUA_ERRMEM ? "not enough memory" : lua_tostring(L, -1);
     if (err && errlen) std::snprintf(err, errlen, "%s", msg ? msg : "(error object is not a string)");
     lua_close(L);
     p->L = nullptr;
@@ -359,6 +367,38 @@ static void report_error(Process *p, const char *msg, const char *tb) {
     report_process_error(p, msg, tb);
   else
     std::fprintf(stderr, "%s\n%s\n", msg ? msg : "", tb ? tb : "");
+}
+
+struct ErrorReport {
+  const char *msg; // the error object when it is a string or a number, else NULL
+  const char *tb;  // NULL when the traceback could not be made
+};
+
+static void make_error_report(lua_State *L, void *ud) {
+  ErrorReport *r = static_cast<ErrorReport *>(ud);
+  // The thread died where the error struck: make room above the error object.
+  if (!lua_checkstack(L, 2 * LUA_MINSTACK)) luaD_throw(L, LUA_ERRMEM);
+  r->msg = lua_tostring(L, -1); // no metamethod: a number converts, anything else is NULL
+  luaL_traceback(L, L, nullptr, 0);
+  r->tb = lua_tostring(L, -1);
+}
+
+// Reads the error object and builds the traceback of a thread that died, leaving its stack as
+// it was. The program can reach what the traceback reads (a field of the registry may be a
+// metamethod's business) and memory may be exhausted, so nothing here may raise out: the work
+// runs protected and unable to yield, where code of the program meets the cycle ceiling.
+static void build_error_report(lua_State *L, ErrorReport *r) {
+  r->msg = r->tb = nullptr;
+  ptrdiff_t top = savestack(L, L->top);
+  ptrdiff_t errfunc = L->errfunc;
+  L->errfunc = 0;
+  incnny(L);
+  if (luaD_pcall(L, make_error_report, r, top, 0) != LUA_OK) {
+    r->tb = nullptr;
+    L->top = restorestack(L, top);
+  }
+  decnny(L);
+  L->errfunc = errfunc;
 }
 
 int64_t run_process_slice(Process *p, double fraction, int *status_out) {
@@ -405,16 +445,13 @@ int64_t run_process_slice(Process *p, double fraction, int *status_out) {
   } else if (status == LUA_OK) {
     p->state = ProcState::Ended;
   } else {
-    // The thread died where the error struck: make room for building the report. The report
-    // is built after the slice, so its allocations are no part of the slice's tallies.
+    // The report is built after the slice, so its allocations are no part of the slice's
+    // tallies.
     int64_t alloc_tally = p->alloc_cycles, spend_tally = p->spend_cycles;
-    lua_checkstack(L, 2 * LUA_MINSTACK);
-    const char *msg = lua_tostring(L, -1);
-    if (!msg) msg = luaL_tolstring(L, -1, nullptr); // never a null pointer
-    luaL_traceback(L, L, nullptr, 0);
-    const char *tb = lua_tostring(L, -1);
+    ErrorReport r;
+    build_error_report(L, &r);
     p->error = 1;
-    report_error(p, msg, tb);
+    report_error(p, r.msg, r.tb ? r.tb : "stack traceback:\n\t(unavailable)");
     p->alloc_cycles = alloc_tally;
     p->spend_cycles = spend_tally;
     p->state = ProcState::Error;
@@ -520,17 +557,35 @@ static void checktab7(lua_State *L, int arg) {
   luaL_checktype(L, arg, LUA_TTABLE);
 }
 
+// Elements one call of a helper may visit. Its loop runs inside one native call, out of reach
+// of the cycle budget, while a length comes from "__len" and may be anything; no table a
+// process can hold comes near this many elements.
+constexpr lua_Integer MAX_VISITS = lua_Integer(1) << 26;
+
+struct Visits {
+  lua_State *L;
+  int arg;         // the argument the error names
+  const char *msg; // and its message
+  lua_Integer n = 0;
+  void next() {
+    if (__builtin_expect(++n > MAX_VISITS, 0)) luaL_argerror(L, arg, msg);
+  }
+};
+
 static int k_add(lua_State *L) {
   checktab7(L, 1);
-  lua_Integer n = luaL_len(L, 1);
-  lua_Integer pos = n + 1;
+  lua_Integer e = luaL_intop(+, luaL_len(L, 1), 1); // first empty slot
+  lua_Integer pos = e;
   if (lua_gettop(L) >= 3 && !lua_isnil(L, 3)) {
     pos = luaL_checkinteger(L, 3);
-    luaL_argcheck(L, (lua_Unsigned)pos - 1u < (lua_Unsigned)n + 1u, 3, "position out of bounds");
+    // 1 <= pos <= e, in one unsigned comparison
+    luaL_argcheck(L, (lua_Unsigned)pos - 1u < (lua_Unsigned)e, 3, "position out of bounds");
   }
-  for (lua_Integer i = n; i >= pos; i--) {
-    lua_geti(L, 1, i);
-    lua_seti(L, 1, i + 1);
+  Visits v{L, 3, "position out of bounds"};
+  for (lua_Integer i = e; i > pos; i--) { // i > pos: i - 1 cannot overflow
+    v.next();
+    lua_geti(L, 1, i - 1);
+    lua_seti(L, 1, i);
   }
   lua_pushvalue(L, 2);
   lua_seti(L, 1, pos);
@@ -538,9 +593,11 @@ static int k_add(lua_State *L) {
   return 1;
 }
 
-static void remove_at(lua_State *L, lua_Integer pos, lua_Integer n) {
+// Removes element pos of 1..n (pos <= n) and leaves it on the stack.
+static void remove_at(lua_State *L, lua_Integer pos, lua_Integer n, Visits &v) {
   lua_geti(L, 1, pos); // result
   for (; pos < n; pos++) {
+    v.next();
     lua_geti(L, 1, pos + 1);
     lua_seti(L, 1, pos);
   }
@@ -551,12 +608,14 @@ static void remove_at(lua_State *L, lua_Integer pos, lua_Integer n) {
 static int k_del(lua_State *L) {
   checktab7(L, 1);
   lua_Integer n = luaL_len(L, 1);
+  Visits v{L, 1, "too many elements"};
   for (lua_Integer i = 1; i <= n; i++) {
+    v.next();
     lua_geti(L, 1, i);
     bool eq = lua_compare(L, -1, 2, LUA_OPEQ);
     lua_pop(L, 1);
     if (eq) {
-      remove_at(L, i, n);
+      remove_at(L, i, n, v);
       return 1;
     }
   }
@@ -568,7 +627,8 @@ static int k_deli(lua_State *L) {
   lua_Integer n = luaL_len(L, 1);
   lua_Integer pos = luaL_optinteger(L, 2, n);
   if (n < 1 || pos < 1 || pos > n) return 0;
-  remove_at(L, pos, n);
+  Visits v{L, 2, "position out of bounds"};
+  remove_at(L, pos, n, v);
   return 1;
 }
 
@@ -579,8 +639,10 @@ static int k_count(lua_State *L) {
     lua_pushinteger(L, n);
     return 1;
   }
+  Visits v{L, 1, "too many elements"};
   lua_Integer c = 0;
   for (lua_Integer i = 1; i <= n; i++) {
+    v.next();
     lua_geti(L, 1, i);
     if (lua_compare(L, -1, 2, LUA_OPEQ)) c++;
     lua_pop(L, 1);

@@ -37,6 +37,21 @@ static void checktab(lua_State *L, int arg, int what) {
   }
 }
 
+// Elements one call may visit. The loops run inside one native call, out of reach of the
+// cycle budget, over ranges that "__len" or the arguments make up; no table a process can hold
+// comes near this many elements, so only a range that is mostly absent keys is cut short.
+constexpr lua_Integer MAX_VISITS = lua_Integer(1) << 26;
+
+struct Visits {
+  lua_State *L;
+  int arg;         // the argument the error names
+  const char *msg; // and its message
+  lua_Integer n = 0;
+  void next() {
+    if (__builtin_expect(++n > MAX_VISITS, 0)) luaL_argerror(L, arg, msg);
+  }
+};
+
 static lua_Integer aux_getn(lua_State *L, int n, int w) {
   checktab(L, n, w | TAB_L);
   return luaL_len(L, n);
@@ -54,7 +69,9 @@ static int tinsert(lua_State *L) {
     pos = luaL_checkinteger(L, 2);
     // 1 <= pos <= e, in one unsigned comparison
     luaL_argcheck(L, (lua_Unsigned)pos - 1u < (lua_Unsigned)e, 2, "position out of bounds");
+    Visits v{L, 2, "position out of bounds"};
     for (lua_Integer i = e; i > pos; i--) {
+      v.next();
       lua_geti(L, 1, i - 1);
       lua_seti(L, 1, i);
     }
@@ -74,7 +91,9 @@ static int tremove(lua_State *L) {
   if (pos != size) // 1 <= pos <= size + 1
     luaL_argcheck(L, (lua_Unsigned)pos - 1u <= (lua_Unsigned)size, 2, "position out of bounds");
   lua_geti(L, 1, pos);
+  Visits v{L, 2, "position out of bounds"};
   for (; pos < size; pos++) {
+    v.next();
     lua_geti(L, 1, pos + 1);
     lua_seti(L, 1, pos);
   }
@@ -99,7 +118,9 @@ static int tconcat(lua_State *L) {
   lua_Integer i = luaL_optinteger(L, 3, 1);
   last = luaL_optinteger(L, 4, last);
   luaL_buffinit(L, &b);
+  Visits v{L, 1, "too many elements"};
   for (; i < last; i++) {
+    v.next();
     addfield(L, &b, i);
     luaL_addlstring(&b, sep, lsep);
   }
@@ -149,16 +170,16 @@ static int tmove(lua_State *L) {
     luaL_argcheck(L, f > 0 || e < LUA_MAXINTEGER + f, 3, "too many elements to move");
     lua_Integer n = e - f + 1;
     luaL_argcheck(L, t <= LUA_MAXINTEGER - n + 1, 4, "destination wrap around");
-    // The loop below runs inside one native call, out of reach of the cycle budget: more
-    // elements than a process's memory can hold would only spin over absent keys.
-    luaL_argcheck(L, n <= (lua_Integer(1) << 26), 3, "too many elements to move");
+    Visits v{L, 3, "too many elements to move"};
     if (t > e || t <= f || (tt != 1 && !lua_compare(L, 1, tt, LUA_OPEQ))) {
       for (lua_Integer i = 0; i < n; i++) {
+        v.next();
         lua_geti(L, 1, f + i);
         lua_seti(L, tt, t + i);
       }
     } else { // overlapping move up within one table: copy backwards
       for (lua_Integer i = n - 1; i >= 0; i--) {
+        v.next();
         lua_geti(L, 1, f + i);
         lua_seti(L, tt, t + i);
       }
