@@ -557,20 +557,15 @@ static void checktab7(lua_State *L, int arg) {
   luaL_checktype(L, arg, LUA_TTABLE);
 }
 
-// Elements one call of a helper may visit. Its loop runs inside one native call, out of reach
-// of the cycle budget, while a length comes from "__len" and may be anything; no table a
-// process can hold comes near this many elements.
-constexpr lua_Integer MAX_VISITS = lua_Integer(1) << 26;
+// A helper's loop runs inside one native call, out of reach of the cycle budget, while the
+// length comes from "__len" and may be anything. One call visits at most MAX_VISITS elements,
+// more than any table a process can hold, and then raises its argument error.
+constexpr lua_Unsigned MAX_VISITS = lua_Unsigned(1) << 26;
 
-struct Visits {
-  lua_State *L;
-  int arg;         // the argument the error names
-  const char *msg; // and its message
-  lua_Integer n = 0;
-  void next() {
-    if (__builtin_expect(++n > MAX_VISITS, 0)) luaL_argerror(L, arg, msg);
-  }
-};
+// Of n elements, the number one call may visit.
+static inline lua_Integer visitable(lua_Unsigned n) {
+  return (lua_Integer)(n < MAX_VISITS ? n : MAX_VISITS);
+}
 
 static int k_add(lua_State *L) {
   checktab7(L, 1);
@@ -581,44 +576,53 @@ static int k_add(lua_State *L) {
     // 1 <= pos <= e, in one unsigned comparison
     luaL_argcheck(L, (lua_Unsigned)pos - 1u < (lua_Unsigned)e, 3, "position out of bounds");
   }
-  Visits v{L, 3, "position out of bounds"};
-  for (lua_Integer i = e; i > pos; i--) { // i > pos: i - 1 cannot overflow
-    v.next();
+  lua_Unsigned n = e > pos ? (lua_Unsigned)e - (lua_Unsigned)pos : 0; // elements to move up
+  lua_Integer i = e;
+  for (lua_Integer k = visitable(n); k > 0; k--, i--) {
     lua_geti(L, 1, i - 1);
     lua_seti(L, 1, i);
   }
+  luaL_argcheck(L, n <= MAX_VISITS, 3, "position out of bounds");
   lua_pushvalue(L, 2);
   lua_seti(L, 1, pos);
   lua_pushvalue(L, 2);
   return 1;
 }
 
-// Removes element pos of 1..n (pos <= n) and leaves it on the stack.
-static void remove_at(lua_State *L, lua_Integer pos, lua_Integer n, Visits &v) {
+// Removes element pos of 1..n (1 <= pos <= n), moving at most 'moves' elements down, and leaves
+// it on the stack; false when more would have to move.
+static bool remove_at(lua_State *L, lua_Integer pos, lua_Integer n, lua_Integer moves) {
   lua_geti(L, 1, pos); // result
+  if (n - pos > moves) {
+    for (; moves > 0; moves--, pos++) {
+      lua_geti(L, 1, pos + 1);
+      lua_seti(L, 1, pos);
+    }
+    return false;
+  }
   for (; pos < n; pos++) {
-    v.next();
     lua_geti(L, 1, pos + 1);
     lua_seti(L, 1, pos);
   }
   lua_pushnil(L);
   lua_seti(L, 1, pos);
+  return true;
 }
 
 static int k_del(lua_State *L) {
   checktab7(L, 1);
   lua_Integer n = luaL_len(L, 1);
-  Visits v{L, 1, "too many elements"};
-  for (lua_Integer i = 1; i <= n; i++) {
-    v.next();
+  lua_Integer m = n > 0 ? visitable((lua_Unsigned)n) : 0;
+  for (lua_Integer i = 1; i <= m; i++) {
     lua_geti(L, 1, i);
     bool eq = lua_compare(L, -1, 2, LUA_OPEQ);
     lua_pop(L, 1);
     if (eq) {
-      remove_at(L, i, n, v);
+      if (!remove_at(L, i, n, m - i)) break; // the search and the moves share the limit
       return 1;
     }
   }
+  luaL_argcheck(L, n == m || n < 0, 1, "too many elements");
   return 0;
 }
 
@@ -627,8 +631,8 @@ static int k_deli(lua_State *L) {
   lua_Integer n = luaL_len(L, 1);
   lua_Integer pos = luaL_optinteger(L, 2, n);
   if (n < 1 || pos < 1 || pos > n) return 0;
-  Visits v{L, 2, "position out of bounds"};
-  remove_at(L, pos, n, v);
+  luaL_argcheck(L, remove_at(L, pos, n, visitable((lua_Unsigned)(n - pos))), 2,
+                "position out of bounds");
   return 1;
 }
 
@@ -639,14 +643,14 @@ static int k_count(lua_State *L) {
     lua_pushinteger(L, n);
     return 1;
   }
-  Visits v{L, 1, "too many elements"};
+  lua_Integer m = n > 0 ? visitable((lua_Unsigned)n) : 0;
   lua_Integer c = 0;
-  for (lua_Integer i = 1; i <= n; i++) {
-    v.next();
+  for (lua_Integer i = 1; i <= m; i++) {
     lua_geti(L, 1, i);
     if (lua_compare(L, -1, 2, LUA_OPEQ)) c++;
     lua_pop(L, 1);
   }
+  luaL_argcheck(L, n == m || n < 0, 1, "too many elements");
   lua_pushinteger(L, c);
   return 1;
 }

@@ -261,13 +261,10 @@ static void rethook(lua_State *L, CallInfo *ci, int nres) {
 // the error its ever growing arguments would end in. The stack does not move: the links taken
 // are those the free slots can hold (the caller made room for one), and the caller, finding
 // no function yet, makes more room and comes back for the rest.
-void luaD_tryfuncTM(lua_State *L, StkId func) {
-  const TValue *v = s2v(func);
-  const TValue *first = luaT_gettmbyobj(L, v, TM_CALL);
-  if (l_unlikely(ttisnil(first))) luaG_callerror(L, v);
+[[gnu::noinline]] static void callchain(lua_State *L, StkId func, const TValue *first) {
   int links = 1;
   // Lookups have no side effects, so the chain found here is the one put in place below.
-  for (v = first; !ttisfunction(v); links++) {
+  for (const TValue *v = first; !ttisfunction(v); links++) {
     v = luaT_gettmbyobj(L, v, TM_CALL);
     if (ttisnil(v)) break; // cannot be called: the caller's next step raises the error
     if (l_unlikely(links == MAXTAGLOOP)) luaG_runerror(L, "stack overflow");
@@ -277,7 +274,20 @@ void luaD_tryfuncTM(lua_State *L, StkId func) {
   for (StkId p = L->top; p-- > func;) setobjs2s(L, p + links, p);
   L->top += links;
   setobj2s(L, func + links - 1, first);
-  for (StkId p = func + links - 1; p > func; p--) setobj2s(L, p - 1, luaT_gettmbyobj(L, s2v(p), TM_CALL));
+  for (StkId p = func + links - 1; p > func; p--)
+    setobj2s(L, p - 1, luaT_gettmbyobj(L, s2v(p), TM_CALL));
+}
+
+void luaD_tryfuncTM(lua_State *L, StkId func) {
+  const TValue *tm = luaT_gettmbyobj(L, s2v(func), TM_CALL);
+  if (l_unlikely(ttisnil(tm))) luaG_callerror(L, s2v(func));
+  if (l_unlikely(!ttisfunction(tm))) {
+    callchain(L, func, tm);
+    return;
+  }
+  for (StkId p = L->top; p > func; p--) setobjs2s(L, p, p - 1);
+  L->top++; // the caller made room for it
+  setobj2s(L, func, tm);
 }
 
 // Moves nres results from the top to res, adjusted to the wanted count.
