@@ -390,15 +390,12 @@ static void make_error_report(lua_State *L, void *ud) {
 static void build_error_report(lua_State *L, ErrorReport *r) {
   r->msg = r->tb = nullptr;
   ptrdiff_t top = savestack(L, L->top);
-  ptrdiff_t errfunc = L->errfunc;
-  L->errfunc = 0;
   incnny(L);
-  if (luaD_pcall(L, make_error_report, r, top, 0) != LUA_OK) {
+  if (luaD_pcall(L, make_error_report, r, top, 0) != LUA_OK) { // no message handler
     r->tb = nullptr;
     L->top = restorestack(L, top);
   }
   decnny(L);
-  L->errfunc = errfunc;
 }
 
 int64_t run_process_slice(Process *p, double fraction, int *status_out) {
