@@ -9,6 +9,7 @@
 #include <malloc.h>
 
 #include "lua/auxlib.h"
+#include "lua/do.h"
 #include "lua/libs.h"
 #include "lua/state.h"
 // Registered last in every process state (typed userdata).
@@ -296,6 +297,12 @@ Process *find_process(int id) {
   return nullptr;
 }
 
+static void open_process_state(lua_State *L, void *) {
+  luaL_openlibs(L);
+  api_add_c_functions(L);
+  add_userdata_metatable_functions(L);
+}
+
 int init_process(Process *p, int id, const char *program, const char *name, const char *path,
                  char *err, size_t errlen, const char *chunkname) {
   Process *saved = cproc;
@@ -313,20 +320,21 @@ int init_process(Process *p, int id, const char *program, const char *name, cons
     return 1;
   }
   p->L = L;
-  luaL_openlibs(L);
-  api_add_c_functions(L);
-  add_userdata_metatable_functions(L);
   size_t len = std::strlen(program); // text after a NUL is dropped
   p->source = static_cast<char *>(std::malloc(len + 1));
-  std::memcpy(p->source, program, len + 1);
-  char chunk[260];
-  if (chunkname)
-    std::snprintf(chunk, sizeof chunk, "%s", chunkname);
-  else
-    std::snprintf(chunk, sizeof chunk, "@%.255s", p->name);
-  int st = luaL_loadbufferx(L, p->source, len, chunk, nullptr);
+  int st = LUA_ERRMEM;
+  // Only the host running out of memory can make the set-up fail; it must not end the host.
+  if (p->source && luaD_rawrunprotected(L, open_process_state, nullptr) == LUA_OK) {
+    std::memcpy(p->source, program, len + 1);
+    char chunk[260];
+    if (chunkname)
+      std::snprintf(chunk, sizeof chunk, "%s", chunkname);
+    else
+      std::snprintf(chunk, sizeof chunk, "@%.255s", p->name);
+    st = luaL_loadbufferx(L, p->source, len, chunk, nullptr);
+  }
   if (st != LUA_OK) {
-    const char *msg = lua_tostring(L, -1);
+    const char *msg = st == LUA_ERRMEM ? "not enough memory" : lua_tostring(L, -1);
     if (err && errlen) std::snprintf(err, errlen, "%s", msg ? msg : "(error object is not a string)");
     lua_close(L);
     p->L = nullptr;
@@ -359,6 +367,35 @@ static void report_error(Process *p, const char *msg, const char *tb) {
     report_process_error(p, msg, tb);
   else
     std::fprintf(stderr, "%s\n%s\n", msg ? msg : "", tb ? tb : "");
+}
+
+struct ErrorReport {
+  const char *msg; // the error object when it is a string or a number, else NULL
+  const char *tb;  // NULL when the traceback could not be made
+};
+
+static void make_error_report(lua_State *L, void *ud) {
+  ErrorReport *r = static_cast<ErrorReport *>(ud);
+  // The thread died where the error struck: make room above the error object.
+  if (!lua_checkstack(L, 2 * LUA_MINSTACK)) luaD_throw(L, LUA_ERRMEM);
+  r->msg = lua_tostring(L, -1); // no metamethod: a number converts, anything else is NULL
+  luaL_traceback(L, L, nullptr, 0);
+  r->tb = lua_tostring(L, -1);
+}
+
+// Reads the error object and builds the traceback of a thread that died, leaving its stack as
+// it was. The program can reach what the traceback reads (a field of the registry may be a
+// metamethod's business) and memory may be exhausted, so nothing here may raise out: the work
+// runs protected and unable to yield, where code of the program meets the cycle ceiling.
+static void build_error_report(lua_State *L, ErrorReport *r) {
+  r->msg = r->tb = nullptr;
+  ptrdiff_t top = savestack(L, L->top);
+  incnny(L);
+  if (luaD_pcall(L, make_error_report, r, top, 0) != LUA_OK) { // no message handler
+    r->tb = nullptr;
+    L->top = restorestack(L, top);
+  }
+  decnny(L);
 }
 
 int64_t run_process_slice(Process *p, double fraction, int *status_out) {
@@ -405,16 +442,13 @@ int64_t run_process_slice(Process *p, double fraction, int *status_out) {
   } else if (status == LUA_OK) {
     p->state = ProcState::Ended;
   } else {
-    // The thread died where the error struck: make room for building the report. The report
-    // is built after the slice, so its allocations are no part of the slice's tallies.
+    // The report is built after the slice, so its allocations are no part of the slice's
+    // tallies.
     int64_t alloc_tally = p->alloc_cycles, spend_tally = p->spend_cycles;
-    lua_checkstack(L, 2 * LUA_MINSTACK);
-    const char *msg = lua_tostring(L, -1);
-    if (!msg) msg = luaL_tolstring(L, -1, nullptr); // never a null pointer
-    luaL_traceback(L, L, nullptr, 0);
-    const char *tb = lua_tostring(L, -1);
+    ErrorReport r;
+    build_error_report(L, &r);
     p->error = 1;
-    report_error(p, msg, tb);
+    report_error(p, r.msg, r.tb ? r.tb : "stack traceback:\n\t(unavailable)");
     p->alloc_cycles = alloc_tally;
     p->spend_cycles = spend_tally;
     p->state = ProcState::Error;
@@ -520,46 +554,72 @@ static void checktab7(lua_State *L, int arg) {
   luaL_checktype(L, arg, LUA_TTABLE);
 }
 
+// A helper's loop runs inside one native call, out of reach of the cycle budget, while the
+// length comes from "__len" and may be anything. One call visits at most MAX_VISITS elements,
+// more than any table a process can hold, and then raises its argument error.
+constexpr lua_Unsigned MAX_VISITS = lua_Unsigned(1) << 26;
+
+// Of n elements, the number one call may visit.
+static inline lua_Integer visitable(lua_Unsigned n) {
+  return (lua_Integer)(n < MAX_VISITS ? n : MAX_VISITS);
+}
+
 static int k_add(lua_State *L) {
   checktab7(L, 1);
-  lua_Integer n = luaL_len(L, 1);
-  lua_Integer pos = n + 1;
+  lua_Integer e = luaL_intop(+, luaL_len(L, 1), 1); // first empty slot
+  lua_Integer pos = e;
   if (lua_gettop(L) >= 3 && !lua_isnil(L, 3)) {
     pos = luaL_checkinteger(L, 3);
-    luaL_argcheck(L, (lua_Unsigned)pos - 1u < (lua_Unsigned)n + 1u, 3, "position out of bounds");
+    // 1 <= pos <= e, in one unsigned comparison
+    luaL_argcheck(L, (lua_Unsigned)pos - 1u < (lua_Unsigned)e, 3, "position out of bounds");
   }
-  for (lua_Integer i = n; i >= pos; i--) {
-    lua_geti(L, 1, i);
-    lua_seti(L, 1, i + 1);
+  lua_Unsigned n = e > pos ? (lua_Unsigned)e - (lua_Unsigned)pos : 0; // elements to move up
+  lua_Integer i = e;
+  for (lua_Integer k = visitable(n); k > 0; k--, i--) {
+    lua_geti(L, 1, i - 1);
+    lua_seti(L, 1, i);
   }
+  luaL_argcheck(L, n <= MAX_VISITS, 3, "position out of bounds");
   lua_pushvalue(L, 2);
   lua_seti(L, 1, pos);
   lua_pushvalue(L, 2);
   return 1;
 }
 
-static void remove_at(lua_State *L, lua_Integer pos, lua_Integer n) {
+// Removes element pos of 1..n (1 <= pos <= n), moving at most 'moves' elements down, and leaves
+// it on the stack; false when more would have to move.
+static bool remove_at(lua_State *L, lua_Integer pos, lua_Integer n, lua_Integer moves) {
   lua_geti(L, 1, pos); // result
+  if (n - pos > moves) {
+    for (; moves > 0; moves--, pos++) {
+      lua_geti(L, 1, pos + 1);
+      lua_seti(L, 1, pos);
+    }
+    return false;
+  }
   for (; pos < n; pos++) {
     lua_geti(L, 1, pos + 1);
     lua_seti(L, 1, pos);
   }
   lua_pushnil(L);
   lua_seti(L, 1, pos);
+  return true;
 }
 
 static int k_del(lua_State *L) {
   checktab7(L, 1);
   lua_Integer n = luaL_len(L, 1);
-  for (lua_Integer i = 1; i <= n; i++) {
+  lua_Integer m = n > 0 ? visitable((lua_Unsigned)n) : 0;
+  for (lua_Integer i = 1; i <= m; i++) {
     lua_geti(L, 1, i);
     bool eq = lua_compare(L, -1, 2, LUA_OPEQ);
     lua_pop(L, 1);
     if (eq) {
-      remove_at(L, i, n);
+      if (!remove_at(L, i, n, m - i)) break; // the search and the moves share the limit
       return 1;
     }
   }
+  luaL_argcheck(L, n == m || n < 0, 1, "too many elements");
   return 0;
 }
 
@@ -568,7 +628,8 @@ static int k_deli(lua_State *L) {
   lua_Integer n = luaL_len(L, 1);
   lua_Integer pos = luaL_optinteger(L, 2, n);
   if (n < 1 || pos < 1 || pos > n) return 0;
-  remove_at(L, pos, n);
+  luaL_argcheck(L, remove_at(L, pos, n, visitable((lua_Unsigned)(n - pos))), 2,
+                "position out of bounds");
   return 1;
 }
 
@@ -579,12 +640,14 @@ static int k_count(lua_State *L) {
     lua_pushinteger(L, n);
     return 1;
   }
+  lua_Integer m = n > 0 ? visitable((lua_Unsigned)n) : 0;
   lua_Integer c = 0;
-  for (lua_Integer i = 1; i <= n; i++) {
+  for (lua_Integer i = 1; i <= m; i++) {
     lua_geti(L, 1, i);
     if (lua_compare(L, -1, 2, LUA_OPEQ)) c++;
     lua_pop(L, 1);
   }
+  luaL_argcheck(L, n == m || n < 0, 1, "too many elements");
   lua_pushinteger(L, c);
   return 1;
 }

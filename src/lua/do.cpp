@@ -254,9 +254,37 @@ static void rethook(lua_State *L, CallInfo *ci, int nres) {
 // ---------------------------------------------------------------------------------------------
 // Calls
 
+// A __call metamethod that is not a function is called through its own __call, and so on: the
+// links of such a chain go in front of the value in one step, each the first argument of the
+// next, as many single steps would leave them, but with the arguments moved once and not once
+// per link. A chain that has not reached a function after MAXTAGLOOP links fails at once with
+// the error its ever growing arguments would end in. The stack does not move: the links taken
+// are those the free slots can hold (the caller made room for one), and the caller, finding
+// no function yet, makes more room and comes back for the rest.
+[[gnu::noinline]] static void callchain(lua_State *L, StkId func, const TValue *first) {
+  int links = 1;
+  // Lookups have no side effects, so the chain found here is the one put in place below.
+  for (const TValue *v = first; !ttisfunction(v); links++) {
+    v = luaT_gettmbyobj(L, v, TM_CALL);
+    if (ttisnil(v)) break; // cannot be called: the caller's next step raises the error
+    if (l_unlikely(links == MAXTAGLOOP)) luaG_runerror(L, "stack overflow");
+  }
+  int room = cast_int(L->stack_last - L->top) - 1;
+  if (links > room) links = room > 1 ? room : 1;
+  for (StkId p = L->top; p-- > func;) setobjs2s(L, p + links, p);
+  L->top += links;
+  setobj2s(L, func + links - 1, first);
+  for (StkId p = func + links - 1; p > func; p--)
+    setobj2s(L, p - 1, luaT_gettmbyobj(L, s2v(p), TM_CALL));
+}
+
 void luaD_tryfuncTM(lua_State *L, StkId func) {
   const TValue *tm = luaT_gettmbyobj(L, s2v(func), TM_CALL);
   if (l_unlikely(ttisnil(tm))) luaG_callerror(L, s2v(func));
+  if (l_unlikely(!ttisfunction(tm))) {
+    callchain(L, func, tm);
+    return;
+  }
   for (StkId p = L->top; p > func; p--) setobjs2s(L, p, p - 1);
   L->top++; // the caller made room for it
   setobj2s(L, func, tm);
@@ -358,7 +386,6 @@ int luaD_pretailcall(lua_State *L, CallInfo *ci, StkId func, int narg1) {
     if (!ttisfunction(s2v(func))) { // __call
       checkstackGCp(L, 1, func);
       luaD_tryfuncTM(L, func);
-      narg1++;
       continue;
     }
     // a native function: an ordinary call; its n results are left from func to the top
@@ -367,6 +394,9 @@ int luaD_pretailcall(lua_State *L, CallInfo *ci, StkId func, int narg1) {
     if (fastyielded(L)) return 0;
     return cast_int(L->top - restorestack(L, f));
   }
+  // The callee and its arguments are all that lies above func: a __call chain puts any number
+  // of links there, whoever counted them.
+  narg1 = cast_int(L->top - func);
   Proto *p = clLvalue(s2v(func))->p;
   int fsize = p->maxstacksize;
   int nfixparams = p->numparams;

@@ -37,6 +37,9 @@ int luaD_pretailcall(lua_State *L, CallInfo *ci, StkId func, int narg1);
 CallInfo *luaD_precall(lua_State *L, StkId func, int nresults);
 void luaD_call(lua_State *L, StkId func, int nResults);
 void luaD_callnoyield(lua_State *L, StkId func, int nResults);
+// Puts the __call metamethod of the value at func in front of it, or as many links of a chain
+// of them as the free slots hold; the stack does not move. The caller finds no function yet
+// when more links remain.
 void luaD_tryfuncTM(lua_State *L, StkId func);
 int luaD_closeprotected(lua_State *L, ptrdiff_t level, int status);
 int luaD_pcall(lua_State *L, Pfunc func, void *u, ptrdiff_t oldtop, ptrdiff_t ef);

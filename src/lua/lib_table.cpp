@@ -37,6 +37,15 @@ static void checktab(lua_State *L, int arg, int what) {
   }
 }
 
+// The loops below run inside one native call, out of reach of the cycle budget, over ranges
+// that the arguments or "__len" make up. One call visits at most MAX_VISITS elements, more
+// than any table a process can hold, and then raises its argument error; what it did before
+// stays done.
+constexpr lua_Unsigned MAX_VISITS = lua_Unsigned(1) << 26;
+
+// Of n elements, the number one call may visit.
+static inline lua_Unsigned visitable(lua_Unsigned n) { return n < MAX_VISITS ? n : MAX_VISITS; }
+
 static lua_Integer aux_getn(lua_State *L, int n, int w) {
   checktab(L, n, w | TAB_L);
   return luaL_len(L, n);
@@ -54,10 +63,13 @@ static int tinsert(lua_State *L) {
     pos = luaL_checkinteger(L, 2);
     // 1 <= pos <= e, in one unsigned comparison
     luaL_argcheck(L, (lua_Unsigned)pos - 1u < (lua_Unsigned)e, 2, "position out of bounds");
-    for (lua_Integer i = e; i > pos; i--) {
+    lua_Unsigned n = e > pos ? (lua_Unsigned)e - (lua_Unsigned)pos : 0; // elements to move up
+    lua_Integer i = e;
+    for (lua_Unsigned k = visitable(n); k > 0; k--, i--) {
       lua_geti(L, 1, i - 1);
       lua_seti(L, 1, i);
     }
+    luaL_argcheck(L, n <= MAX_VISITS, 2, "position out of bounds");
     lua_seti(L, 1, pos);
     charge(luaL_intop(-, e, pos));
     return 0;
@@ -74,10 +86,12 @@ static int tremove(lua_State *L) {
   if (pos != size) // 1 <= pos <= size + 1
     luaL_argcheck(L, (lua_Unsigned)pos - 1u <= (lua_Unsigned)size, 2, "position out of bounds");
   lua_geti(L, 1, pos);
-  for (; pos < size; pos++) {
+  lua_Unsigned n = size > pos ? (lua_Unsigned)size - (lua_Unsigned)pos : 0; // to move down
+  for (lua_Unsigned k = visitable(n); k > 0; k--, pos++) {
     lua_geti(L, 1, pos + 1);
     lua_seti(L, 1, pos);
   }
+  luaL_argcheck(L, n <= MAX_VISITS, 2, "position out of bounds");
   lua_pushnil(L);
   lua_seti(L, 1, pos);
   charge(luaL_intop(-, size, given));
@@ -99,10 +113,12 @@ static int tconcat(lua_State *L) {
   lua_Integer i = luaL_optinteger(L, 3, 1);
   last = luaL_optinteger(L, 4, last);
   luaL_buffinit(L, &b);
-  for (; i < last; i++) {
+  lua_Unsigned n = last > i ? (lua_Unsigned)last - (lua_Unsigned)i : 0; // all but the last
+  for (lua_Unsigned k = visitable(n); k > 0; k--, i++) {
     addfield(L, &b, i);
     luaL_addlstring(&b, sep, lsep);
   }
+  luaL_argcheck(L, n < MAX_VISITS, 1, "too many elements");
   if (i == last) addfield(L, &b, i);
   luaL_pushresult(&b);
   return 1;
@@ -149,20 +165,19 @@ static int tmove(lua_State *L) {
     luaL_argcheck(L, f > 0 || e < LUA_MAXINTEGER + f, 3, "too many elements to move");
     lua_Integer n = e - f + 1;
     luaL_argcheck(L, t <= LUA_MAXINTEGER - n + 1, 4, "destination wrap around");
-    // The loop below runs inside one native call, out of reach of the cycle budget: more
-    // elements than a process's memory can hold would only spin over absent keys.
-    luaL_argcheck(L, n <= (lua_Integer(1) << 26), 3, "too many elements to move");
+    lua_Integer m = (lua_Integer)visitable((lua_Unsigned)n);
     if (t > e || t <= f || (tt != 1 && !lua_compare(L, 1, tt, LUA_OPEQ))) {
-      for (lua_Integer i = 0; i < n; i++) {
+      for (lua_Integer i = 0; i < m; i++) {
         lua_geti(L, 1, f + i);
         lua_seti(L, tt, t + i);
       }
     } else { // overlapping move up within one table: copy backwards
-      for (lua_Integer i = n - 1; i >= 0; i--) {
+      for (lua_Integer i = n - 1; i >= n - m; i--) {
         lua_geti(L, 1, f + i);
         lua_seti(L, tt, t + i);
       }
     }
+    luaL_argcheck(L, n == m, 3, "too many elements to move");
   }
   lua_pushvalue(L, tt);
   return 1;

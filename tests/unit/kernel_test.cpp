@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "kernel/kernel.h"
 #include "lua/auxlib.h"
@@ -163,6 +164,41 @@ TEST(KernelProcess, CompileErrorReported) {
   EXPECT_EQ(init_process(p, 78, "x = = 1", "bad", "bad", err, sizeof err), 1);
   EXPECT_NE(std::strstr(err, "bad:1:"), nullptr) << err;
   EXPECT_EQ(p->state, ProcState::Free);
+}
+
+// What a script cannot see: the report a dead process leaves, and the kernel going on after it.
+const char *report_msg;
+std::string report_tb;
+void capture_report(Process *, const char *msg, const char *tb) {
+  report_msg = msg;
+  report_tb = tb ? tb : "(null)";
+}
+
+TEST(KernelProcess, DeadProcessReportRaisesNothing) {
+  auto saved = report_process_error;
+  report_process_error = capture_report;
+  Process *bad = &processes[7], *good = &processes[8];
+  ASSERT_EQ(init_process(bad, 79, R"(
+    debug.getregistry()._LOADED = nil
+    setmetatable(debug.getregistry(), {__index = function() while true do end end})
+    error(setmetatable({}, {__tostring = function() error("x") end}))
+  )", "bad", "bad"), 0);
+  ASSERT_EQ(init_process(good, 80, "local n = 0 for i = 1, 1000 do n = n + i end x = n", "good",
+                         "good"), 0);
+  frame_cycles_left = FRAME_CYCLES;
+  int status = -1;
+  run_process_slice(bad, 0.5, &status);
+  EXPECT_EQ(status, LUA_ERRRUN);
+  EXPECT_EQ(bad->state, ProcState::Error);
+  EXPECT_EQ(report_msg, nullptr); // a table is not a string: its __tostring is never called
+  EXPECT_EQ(report_tb, "stack traceback:\n\t(unavailable)");
+  run_process_slice(good, 0.5, &status);
+  EXPECT_EQ(status, LUA_OK);
+  lua_getglobal(good->L, "x");
+  EXPECT_EQ(lua_tointeger(good->L, -1), 500500);
+  free_process(bad);
+  free_process(good);
+  report_process_error = saved;
 }
 
 } // namespace
