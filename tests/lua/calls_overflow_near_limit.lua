@@ -1,5 +1,5 @@
 -- args: --budget 1000000000
--- Conformance: cases found by differential probing against the reference Lua 5.4 interpreter.
+-- Stack overflows caught near the limit of the stack.
 
 -- A stack overflow caught by a pcall near the stack limit: the thread goes on, and a later
 -- overflow is reported as a stack overflow again (not as an error in the error handling).
