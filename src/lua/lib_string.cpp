@@ -215,17 +215,16 @@ constexpr char L_ESC = '%';
 const char kSpecials[] = "^$*+?.([%-";
 
 // A match runs inside one native call that no cycle budget can interrupt, and backtracking can
-// take exponential time. Every call gets an allowance of work, counted in ticks of about a
-// nanosecond on the reference machine (one byte looked at by a class is a tick), and gives up
-// with "pattern too complex" when it is spent. The allowance is what the matcher does in about
-// a second and a half: searches the reference interpreter finishes in a second pass, ones that
-// would run for minutes stop. The ticks of a call also go to the kernel's native work meter.
+// take exponential time. Every call gets an allowance of work, counted in ticks (a tick is a
+// byte looked at by a class; entering the matcher is kEntryTicks; memcmp reads kComparedPerTick
+// bytes a tick), and gives up with "pattern too complex" when it is spent. The allowance is
+// what the matcher does in about two seconds of its slowest kind of work on the reference
+// machine (bench/patterns.lua): searches the reference interpreter finishes in a second pass,
+// ones that would run for minutes stop. The ticks of a call also go to the native work meter.
 constexpr int64_t kTickUnits = WORK_BYTE_SCANNED > 0 ? WORK_BYTE_SCANNED : 1;
 constexpr int64_t kEntryTicks = WORK_MATCH_STEP / kTickUnits > 0 ? WORK_MATCH_STEP / kTickUnits : 1;
-constexpr int64_t kComparedPerTick =
-    WORK_BYTE_COMPARED > 0 && kTickUnits / WORK_BYTE_COMPARED > 0 ? kTickUnits / WORK_BYTE_COMPARED
-                                                                   : 1;
-constexpr int64_t kMatchTicks = int64_t(1500000000);
+constexpr int64_t kComparedPerTick = 32;
+constexpr int64_t kMatchTicks = int64_t(2000000000);
 
 struct MatchState {
   int64_t budget;        // ticks left in this call
@@ -300,8 +299,8 @@ const char *classEnd(MatchState *ms, const char *p) {
   }
 }
 
-// Ticks of one test of the class p..ep: a set is read element by element.
-inline int64_t class_ticks(const char *p, const char *ep) { return 1 + ((ep - p) >> 2); }
+// Ticks of one test of the class p..ep: a set is read byte by byte.
+inline int64_t class_ticks(const char *p, const char *ep) { return *p == '[' ? ep - p : 1; }
 
 bool match_class(int c, int cl) {
   bool res;
@@ -491,7 +490,7 @@ const char *match(MatchState *ms, const char *s, const char *p) {
             p += 2;
             if (*p != '[') luaL_error(ms->L, "missing '[' after '%%f' in pattern");
             const char *ep = classEnd(ms, p);
-            spend(ms, 2 * class_ticks(p, ep));
+            spend(ms, 3 * class_ticks(p, ep));  // its end, then two tests
             int previous = (s == ms->src_init) ? '\0' : uchar(*(s - 1));
             int current = (s < ms->src_end) ? uchar(*s) : '\0';
             if (!matchbracketclass(previous, p, ep - 1) && matchbracketclass(current, p, ep - 1)) {
@@ -515,7 +514,7 @@ const char *match(MatchState *ms, const char *s, const char *p) {
       default:
       dflt: {
         const char *ep = classEnd(ms, p);
-        spend(ms, class_ticks(p, ep));
+        spend(ms, 2 * class_ticks(p, ep));  // finding its end, then testing it
         if (!singlematch(ms, s, p, ep)) {
           if (*ep == '*' || *ep == '?' || *ep == '-') {
             // the item may match nothing: go on with the rest, no nesting
