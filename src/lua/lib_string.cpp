@@ -66,10 +66,12 @@ int str_sub(lua_State *L) {
   const char *s = luaL_checklstring(L, 1, &l);
   size_t start = posrelatI(luaL_optinteger(L, 2, 1), l);
   size_t end = getendpos(L, 3, -1, l);
-  if (start <= end)
+  if (start <= end) {
     lua_pushlstring(L, s + start - 1, end - start + 1);
-  else
+    native_work_add(static_cast<int64_t>(end - start + 1) * WORK_BYTE_COMPARED);
+  } else {
     lua_pushliteral(L, "");
+  }
   return 1;
 }
 
@@ -80,6 +82,7 @@ int str_reverse(lua_State *L) {
   char *p = luaL_buffinitsize(L, &b, l);
   for (size_t i = 0; i < l; i++) p[i] = s[l - i - 1];
   luaL_pushresultsize(&b, l);
+  native_work_add(static_cast<int64_t>(l) * WORK_BYTE_SCANNED);
   return 1;
 }
 
@@ -90,6 +93,7 @@ int str_lower(lua_State *L) {
   char *p = luaL_buffinitsize(L, &b, l);
   for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(c_tolower(uchar(s[i])));
   luaL_pushresultsize(&b, l);
+  native_work_add(static_cast<int64_t>(l) * WORK_BYTE_SCANNED);
   return 1;
 }
 
@@ -100,6 +104,7 @@ int str_upper(lua_State *L) {
   char *p = luaL_buffinitsize(L, &b, l);
   for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(c_toupper(uchar(s[i])));
   luaL_pushresultsize(&b, l);
+  native_work_add(static_cast<int64_t>(l) * WORK_BYTE_SCANNED);
   return 1;
 }
 
@@ -132,6 +137,7 @@ int str_rep(lua_State *L) {
   }
   memcpy(p, s, l);
   luaL_pushresultsize(&b, total);
+  native_work_add(2 * static_cast<int64_t>(total) * WORK_BYTE_COMPARED);  // filled, then copied
   return 1;
 }
 
@@ -146,6 +152,7 @@ int str_byte(lua_State *L) {
   int n = static_cast<int>(pose - posi) + 1;
   luaL_checkstack(L, n, "string slice too long");
   for (int i = 0; i < n; i++) lua_pushinteger(L, uchar(s[posi + i - 1]));
+  native_work_add(static_cast<int64_t>(n) * WORK_BYTE_SCANNED);
   return n;
 }
 
@@ -159,6 +166,7 @@ int str_char(lua_State *L) {
     p[i - 1] = static_cast<char>(static_cast<unsigned char>(c));
   }
   luaL_pushresultsize(&b, static_cast<size_t>(n));
+  native_work_add(static_cast<int64_t>(n) * WORK_BYTE_SCANNED);
   return 1;
 }
 
@@ -173,7 +181,9 @@ bool tonum(lua_State *L, int arg) {
   }
   size_t len;
   const char *s = lua_tolstring(L, arg, &len);
-  return s != nullptr && lua_stringtonumber(L, s) == len + 1;
+  if (s == nullptr) return false;
+  native_work_add(static_cast<int64_t>(len) * WORK_BYTE_SCANNED);
+  return lua_stringtonumber(L, s) == len + 1;
 }
 
 void trymt(lua_State *L, const char *mtname) {
@@ -566,9 +576,15 @@ done:
 // tries a subset of those positions in the same state. Without back-references nothing the
 // rest does depends on where the attempt began, so once the attempt at s fails, every start
 // up to the end of the run fails too, and the search goes on after it.
+//
+// When a pattern begins (perhaps inside captures) with %bxy and the balance scan from s runs
+// to the end of the subject without closing, a later start t closes only where the depth
+// counted from s falls below its depth at t; one backward pass finds the first such t, and
+// every start before it fails at its first item.
 struct LeadingRun {
-  const char *p = nullptr;  // the class, or nullptr when no start can be skipped
-  const char *ep = nullptr; // its end (at the quantifier)
+  enum Kind { kNone, kClass, kBalance } kind = kNone;
+  const char *p = nullptr;   // the class, or the two characters of %b
+  const char *ep = nullptr;  // the end of the class (at the quantifier)
 };
 
 // The end of a set at p ('['), or nullptr when it is malformed.
@@ -582,30 +598,34 @@ const char *setEnd(const char *p, const char *p_end) {
   return p + 1;
 }
 
-LeadingRun leading_run(const char *p, const char *p_end) {
-  LeadingRun r;
-  // no back-reference anywhere: the walk follows the matcher's reading of the items
-  for (const char *q = p; q < p_end;) {
+// Whether the pattern holds a back-reference; the walk reads the items as the matcher does.
+bool has_backref(const char *q, const char *p_end) {
+  while (q < p_end) {
     if (*q == L_ESC) {
-      if (q + 1 >= p_end) return r;
+      if (q + 1 >= p_end) return false;
       char d = *(q + 1);
-      if (c_isdigit(uchar(d))) return r;
+      if (c_isdigit(uchar(d))) return true;
       if (d == 'b') {
         q += 4;
       } else if (d == 'f') {
-        if (q + 2 >= p_end || *(q + 2) != '[') return r;
+        if (q + 2 >= p_end || *(q + 2) != '[') return false;
         q = setEnd(q + 2, p_end);
-        if (q == nullptr) return r;
+        if (q == nullptr) return false;
       } else {
         q += 2;
       }
     } else if (*q == '[') {
       q = setEnd(q, p_end);
-      if (q == nullptr) return r;
+      if (q == nullptr) return false;
     } else {
       q++;
     }
   }
+  return false;
+}
+
+LeadingRun leading_run(const char *p, const char *p_end) {
+  LeadingRun r;
   const char *q = p;
   while (q < p_end && *q == '(') q += (*(q + 1) == ')') ? 2 : 1;  // captures opened at the start
   if (q >= p_end) return r;
@@ -619,7 +639,13 @@ LeadingRun leading_run(const char *p, const char *p_end) {
       break;
     case L_ESC:
       if (q + 1 >= p_end) return r;
-      if (*(q + 1) == 'b' || *(q + 1) == 'f') return r;
+      if (*(q + 1) == 'b') {
+        if (p_end - q < 4) return r;
+        r.kind = LeadingRun::kBalance;
+        r.p = q + 2;
+        return r;
+      }
+      if (*(q + 1) == 'f') return r;
       ep = q + 2;
       break;
     case '[':
@@ -631,15 +657,56 @@ LeadingRun leading_run(const char *p, const char *p_end) {
       break;
   }
   if (ep >= p_end || (*ep != '*' && *ep != '-' && *ep != '+')) return r;
+  if (has_backref(p, p_end)) return r;
+  r.kind = LeadingRun::kClass;
   r.p = q;
   r.ep = ep;
   return r;
 }
 
+// After a failed balance scan from s: the last start before the first that can close.
+const char *skip_balance(MatchState *ms, const char *s, char b, char e) {
+  const char *t = s;
+  int64_t depth = 1;
+  while (++t < ms->src_end) {
+    if (*t == e) {
+      if (--depth == 0) break;
+    } else if (*t == b) {
+      depth++;
+    }
+  }
+  spend(ms, t - s);
+  if (t < ms->src_end) return s;  // it closes: the rest of the pattern failed
+  // backward: depth is the depth after byte t, low the least depth after t
+  int64_t low = INT64_MAX;
+  const char *first = ms->src_end;
+  for (t = ms->src_end - 1; t > s; t--) {
+    if (*t == e) {
+      low = depth < low ? depth : low;
+      depth++;
+    } else if (*t == b) {
+      if (low < depth) first = t;  // the depth falls back below its level here
+      low = depth < low ? depth : low;
+      depth--;
+    } else {
+      low = depth < low ? depth : low;
+    }
+  }
+  spend(ms, ms->src_end - s);
+  return first == ms->src_end ? first : first - 1;
+}
+
 // After a failed attempt at s: the last start the same failure rules out.
 inline const char *skip_run(MatchState *ms, const LeadingRun &lr, const char *s) {
-  if (lr.p == nullptr) return s;
-  return s + classrun(ms, s, lr.p, lr.ep);
+  switch (lr.kind) {
+    case LeadingRun::kClass:
+      return s + classrun(ms, s, lr.p, lr.ep);
+    case LeadingRun::kBalance:
+      if (s < ms->src_end && *s == lr.p[0]) return skip_balance(ms, s, lr.p[0], lr.p[1]);
+      return s;
+    default:
+      return s;
+  }
 }
 
 // Plain substring search.
@@ -725,11 +792,16 @@ const char *two_way(const char *s1, size_t l1, const char *s2, size_t l2, int64_
 const char *lmemfind(const char *s1, size_t l1, const char *s2, size_t l2, int64_t *work) {
   if (l2 == 0) return s1;
   if (l2 > l1) return nullptr;
+  // a memchr and memcmp pair costs about as much as comparing this many bytes
+  constexpr uint64_t kHitBytes = 16;
+  // and as much as reading this many bytes in a loop
+  constexpr int64_t kHitScanned = 5;
   const char *const start = s1;
   const char *const end = s1 + l1;
-  // what memcmp may compare before the search changes method
+  // what the hits may cost before the search changes method
   uint64_t allowance = 2 * static_cast<uint64_t>(l1) + 256;
-  uint64_t compared = 0;
+  uint64_t cost = 0;
+  int64_t hits = 0;
   const char *found = nullptr;
   const char *last = end - l2;  // the last start that can hold the needle
   const char *init = s1;
@@ -739,7 +811,8 @@ const char *lmemfind(const char *s1, size_t l1, const char *s2, size_t l2, int64
       init = last + 1;
       break;
     }
-    compared += l2;
+    cost += l2 + kHitBytes;
+    hits++;
     if (memcmp(init + 1, s2 + 1, l2 - 1) == 0) {
       found = init;
       break;
@@ -749,12 +822,13 @@ const char *lmemfind(const char *s1, size_t l1, const char *s2, size_t l2, int64
       break;
     }
     init++;
-    if (compared > allowance) {
+    if (cost > allowance) {
       found = two_way(init, static_cast<size_t>(end - init), s2, l2, work);
       break;
     }
   }
-  *work += (static_cast<int64_t>(init - start) + static_cast<int64_t>(compared)) * WORK_BYTE_COMPARED;
+  *work += (static_cast<int64_t>(init - start) + static_cast<int64_t>(cost)) * WORK_BYTE_COMPARED +
+           hits * kHitScanned * WORK_BYTE_SCANNED;
   return found;
 }
 
@@ -1140,6 +1214,7 @@ void addliteral(lua_State *L, luaL_Buffer *b, int arg) {
       size_t len;
       const char *s = lua_tolstring(L, arg, &len);
       addquoted(b, s, len);
+      native_work_add(static_cast<int64_t>(len) * WORK_BYTE_SCANNED);
       break;
     }
     case LUA_TNUMBER: {
@@ -1321,7 +1396,9 @@ int str_format(lua_State *L) {
         break;
       }
       case 'p': {
-        const void *ptr = lua_topointer(L, arg);
+        // a string is an object too: its bytes live inside it, so their address names it
+        const void *ptr = lua_type(L, arg) == LUA_TSTRING ? static_cast<const void *>(lua_tostring(L, arg))
+                                                          : lua_topointer(L, arg);
         if (ptr == nullptr) {  // no object behind the value: format "(null)" as a string
           cleanformat(form, "-", true, "");
           form[strlen(form) - 1] = 's';
@@ -1357,6 +1434,8 @@ int str_format(lua_State *L) {
     }
     luaL_addsize(&b, static_cast<size_t>(nb));
   }
+  native_work_add(static_cast<int64_t>(sfl) * WORK_BYTE_SCANNED +
+                  2 * static_cast<int64_t>(luaL_bufflen(&b)) * WORK_BYTE_COMPARED);
   luaL_pushresult(&b);
   return 1;
 }
@@ -1505,6 +1584,7 @@ int str_pack(lua_State *L) {
   luaL_Buffer b;
   Header h;
   const char *fmt = luaL_checkstring(L, 1);
+  const char *const fmt0 = fmt;
   int arg = 1;
   size_t totalsize = 0;
   initheader(L, &h);
@@ -1586,6 +1666,8 @@ int str_pack(lua_State *L) {
         break;
     }
   }
+  native_work_add(static_cast<int64_t>(fmt - fmt0) * WORK_BYTE_SCANNED +
+                  2 * static_cast<int64_t>(luaL_bufflen(&b)) * WORK_BYTE_COMPARED);
   luaL_pushresult(&b);
   return 1;
 }
@@ -1593,6 +1675,7 @@ int str_pack(lua_State *L) {
 int str_packsize(lua_State *L) {
   Header h;
   const char *fmt = luaL_checkstring(L, 1);
+  const char *const fmt0 = fmt;
   size_t totalsize = 0;
   initheader(L, &h);
   while (*fmt != '\0') {
@@ -1604,6 +1687,7 @@ int str_packsize(lua_State *L) {
                   "format result too large");
     totalsize += static_cast<size_t>(size);
   }
+  native_work_add(static_cast<int64_t>(fmt - fmt0) * WORK_BYTE_SCANNED);
   lua_pushinteger(L, static_cast<lua_Integer>(totalsize));
   return 1;
 }
@@ -1633,6 +1717,7 @@ lua_Integer unpackint(lua_State *L, const char *str, bool islittle, int size, bo
 int str_unpack(lua_State *L) {
   Header h;
   const char *fmt = luaL_checkstring(L, 1);
+  const char *const fmt0 = fmt;
   size_t ld;
   const char *data = luaL_checklstring(L, 2, &ld);
   size_t pos = posrelatI(luaL_optinteger(L, 3, 1), ld) - 1;
@@ -1692,6 +1777,8 @@ int str_unpack(lua_State *L) {
     }
     pos += static_cast<size_t>(size);
   }
+  native_work_add(static_cast<int64_t>(fmt - fmt0) * WORK_BYTE_SCANNED +
+                  static_cast<int64_t>(pos) * WORK_BYTE_COMPARED);
   lua_pushinteger(L, static_cast<lua_Integer>(pos) + 1);
   return n + 1;
 }
