@@ -234,7 +234,7 @@ const char kSpecials[] = "^$*+?.([%-";
 constexpr int64_t kTickUnits = WORK_BYTE_SCANNED > 0 ? WORK_BYTE_SCANNED : 1;
 constexpr int64_t kEntryTicks = WORK_MATCH_STEP / kTickUnits > 0 ? WORK_MATCH_STEP / kTickUnits : 1;
 constexpr int64_t kComparedPerTick = 32;
-constexpr int64_t kMatchTicks = int64_t(2000000000);
+constexpr int64_t kMatchTicks = int64_t(1800000000);
 
 struct MatchState {
   int64_t budget;        // ticks left in this call
