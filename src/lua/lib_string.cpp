@@ -1397,8 +1397,9 @@ int str_format(lua_State *L) {
       }
       case 'p': {
         // a string is an object too: its bytes live inside it, so their address names it
-        const void *ptr = lua_type(L, arg) == LUA_TSTRING ? static_cast<const void *>(lua_tostring(L, arg))
-                                                          : lua_topointer(L, arg);
+        const void *ptr = lua_type(L, arg) == LUA_TSTRING
+                              ? static_cast<const void *>(lua_tostring(L, arg))
+                              : lua_topointer(L, arg);
         if (ptr == nullptr) {  // no object behind the value: format "(null)" as a string
           cleanformat(form, "-", true, "");
           form[strlen(form) - 1] = 's';
