@@ -234,7 +234,22 @@ const char kSpecials[] = "^$*+?.([%-";
 constexpr int64_t kTickUnits = WORK_BYTE_SCANNED > 0 ? WORK_BYTE_SCANNED : 1;
 constexpr int64_t kEntryTicks = WORK_MATCH_STEP / kTickUnits > 0 ? WORK_MATCH_STEP / kTickUnits : 1;
 constexpr int64_t kComparedPerTick = 32;
-constexpr int64_t kMatchTicks = int64_t(1800000000);
+// Sanitized builds run many times slower: a smaller allowance gives up in about as long, and
+// a fuzzing build, which tries thousands of patterns a second, gives up sooner still.
+#if defined(__has_feature)
+#if __has_feature(coverage_sanitizer)
+#define HALVORAN_MATCH_SCALE 1024
+#elif __has_feature(address_sanitizer)
+#define HALVORAN_MATCH_SCALE 32
+#endif
+#endif
+#if !defined(HALVORAN_MATCH_SCALE) && defined(__SANITIZE_ADDRESS__)
+#define HALVORAN_MATCH_SCALE 32
+#endif
+#ifndef HALVORAN_MATCH_SCALE
+#define HALVORAN_MATCH_SCALE 1
+#endif
+constexpr int64_t kMatchTicks = int64_t(1800000000) / HALVORAN_MATCH_SCALE;
 
 struct MatchState {
   int64_t budget;        // ticks left in this call

@@ -4,7 +4,7 @@
 -- Each call is a few instructions that start tens of milliseconds of native work (a quadratic
 -- search no start can be skipped in, a big copy, a long plain search): the work meter ends the
 -- slice once a frame's worth is done, so the loop gives up its frames instead of holding them.
-local s = string.rep("x", 2000)
+local s = string.rep("x", 1500)
 local hay = string.rep("ab", 500000)
 local i = 0
 while true do
