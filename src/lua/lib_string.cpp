@@ -227,13 +227,14 @@ const char kSpecials[] = "^$*+?.([%-";
 // A match runs inside one native call that no cycle budget can interrupt, and backtracking can
 // take exponential time. Every call gets an allowance of work, counted in ticks (a tick is a
 // byte looked at by a class; entering the matcher is kEntryTicks; memcmp reads kComparedPerTick
-// bytes a tick), and gives up with "pattern too complex" when it is spent. The allowance is
-// what the matcher does in about two seconds of its slowest kind of work on the reference
-// machine (bench/patterns.lua): searches the reference interpreter finishes in a second pass,
-// ones that would run for minutes stop. The ticks of a call also go to the native work meter.
+// bytes a tick), and gives up with "pattern too complex" when it is spent. Whatever the kind of
+// work, the allowance is spent in one to one and a half seconds on the reference machine
+// (bench/patterns.lua): searches the reference interpreter finishes in a second pass, ones that
+// would run for minutes stop. The ticks of a call also go to the native work meter.
 constexpr int64_t kTickUnits = WORK_BYTE_SCANNED > 0 ? WORK_BYTE_SCANNED : 1;
 constexpr int64_t kEntryTicks = WORK_MATCH_STEP / kTickUnits > 0 ? WORK_MATCH_STEP / kTickUnits : 1;
-constexpr int64_t kComparedPerTick = 32;
+constexpr int64_t kComparedPerTick = 48;
+constexpr size_t kCachedCompare = 32768;
 // Sanitized builds run many times slower: a smaller allowance gives up in about as long, and
 // a fuzzing build, which tries thousands of patterns a second, gives up sooner still.
 #if defined(__has_feature)
@@ -477,8 +478,11 @@ const char *match_capture(MatchState *ms, const char *s, int l) {
   l = check_capture(ms, l);
   size_t len = static_cast<size_t>(ms->capture[l].len);
   if (static_cast<size_t>(ms->src_end - s) < len) return nullptr;
-  // the comparison is linear work inside one step: it is charged by the byte
-  spend(ms, 1 + static_cast<int64_t>(len / kComparedPerTick));
+  // the comparison is linear work inside one step: it is charged by the byte, and a block
+  // too long for the caches is compared at the speed of memory, a third slower
+  int64_t ticks = 1 + static_cast<int64_t>(len / kComparedPerTick);
+  if (len > kCachedCompare) ticks += ticks / 2;
+  spend(ms, ticks);
   if (memcmp(ms->capture[l].init, s, len) == 0) return s + len;
   return nullptr;
 }
