@@ -1,5 +1,6 @@
 // Fuzz target: string.format, string.pack/unpack and the pattern functions on random
-// arguments. The input is split at 0xFF bytes into a format/pattern and its arguments.
+// arguments, plain searches, and gmatch iterators whose upvalues are swapped. The input is
+// split at 0xFF bytes into a format/pattern and its arguments.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -27,6 +28,18 @@ try(string.gsub, p2, p1, function(...) return ... end)
 try(string.gsub, p2, p1, {}, n3)
 try(function() local n = 0 for a, b in string.gmatch(p2, p1) do n = n + 1 if n > 8 then break end end end)
 try(string.rep, p1, (n2 or 0) % 1000, p3)
+local long = string.rep(p2, 40)
+try(string.find, long, p1)
+try(string.find, long, p1, n3, true)
+try(string.find, long, p3, 1, true)
+try(string.gsub, long, p1, "%0")
+try(function()
+  local g1, g2 = string.gmatch(p2, p1), string.gmatch(p3, p1)
+  g1()
+  debug.setupvalue(g2, 3, select(2, debug.getupvalue(g1, 3)))
+  debug.setupvalue(g1, (n2 or 1) % 4, p3)
+  for _ = 1, 4 do g1() g2() end
+end)
 )";
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

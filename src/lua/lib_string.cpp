@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kernel/kernel.h"
 #include "lua/auxlib.h"
 #include "lua/libs.h"
 #include "lua/lua.h"
@@ -65,10 +66,12 @@ int str_sub(lua_State *L) {
   const char *s = luaL_checklstring(L, 1, &l);
   size_t start = posrelatI(luaL_optinteger(L, 2, 1), l);
   size_t end = getendpos(L, 3, -1, l);
-  if (start <= end)
+  if (start <= end) {
     lua_pushlstring(L, s + start - 1, end - start + 1);
-  else
+    native_work_add(static_cast<int64_t>(end - start + 1) * WORK_BYTE_COMPARED);
+  } else {
     lua_pushliteral(L, "");
+  }
   return 1;
 }
 
@@ -79,6 +82,7 @@ int str_reverse(lua_State *L) {
   char *p = luaL_buffinitsize(L, &b, l);
   for (size_t i = 0; i < l; i++) p[i] = s[l - i - 1];
   luaL_pushresultsize(&b, l);
+  native_work_add(static_cast<int64_t>(l) * WORK_BYTE_SCANNED);
   return 1;
 }
 
@@ -89,6 +93,7 @@ int str_lower(lua_State *L) {
   char *p = luaL_buffinitsize(L, &b, l);
   for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(c_tolower(uchar(s[i])));
   luaL_pushresultsize(&b, l);
+  native_work_add(static_cast<int64_t>(l) * WORK_BYTE_SCANNED);
   return 1;
 }
 
@@ -99,6 +104,7 @@ int str_upper(lua_State *L) {
   char *p = luaL_buffinitsize(L, &b, l);
   for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(c_toupper(uchar(s[i])));
   luaL_pushresultsize(&b, l);
+  native_work_add(static_cast<int64_t>(l) * WORK_BYTE_SCANNED);
   return 1;
 }
 
@@ -131,6 +137,7 @@ int str_rep(lua_State *L) {
   }
   memcpy(p, s, l);
   luaL_pushresultsize(&b, total);
+  native_work_add(2 * static_cast<int64_t>(total) * WORK_BYTE_COMPARED);  // filled, then copied
   return 1;
 }
 
@@ -145,6 +152,7 @@ int str_byte(lua_State *L) {
   int n = static_cast<int>(pose - posi) + 1;
   luaL_checkstack(L, n, "string slice too long");
   for (int i = 0; i < n; i++) lua_pushinteger(L, uchar(s[posi + i - 1]));
+  native_work_add(static_cast<int64_t>(n) * WORK_BYTE_SCANNED);
   return n;
 }
 
@@ -158,6 +166,7 @@ int str_char(lua_State *L) {
     p[i - 1] = static_cast<char>(static_cast<unsigned char>(c));
   }
   luaL_pushresultsize(&b, static_cast<size_t>(n));
+  native_work_add(static_cast<int64_t>(n) * WORK_BYTE_SCANNED);
   return 1;
 }
 
@@ -172,7 +181,9 @@ bool tonum(lua_State *L, int arg) {
   }
   size_t len;
   const char *s = lua_tolstring(L, arg, &len);
-  return s != nullptr && lua_stringtonumber(L, s) == len + 1;
+  if (s == nullptr) return false;
+  native_work_add(static_cast<int64_t>(len) * WORK_BYTE_SCANNED);
+  return lua_stringtonumber(L, s) == len + 1;
 }
 
 void trymt(lua_State *L, const char *mtname) {
@@ -213,14 +224,36 @@ constexpr int CAP_POSITION = -2;
 constexpr char L_ESC = '%';
 const char kSpecials[] = "^$*+?.([%-";
 
-// Backtracking can take exponential time, and a match runs inside one native call that no
-// cycle budget can interrupt: one call may enter the matcher at most this many times (a tenth
-// of a second of work) plus kMatchStepsPerByte per byte of the subject.
-constexpr uint64_t kMaxMatchSteps = uint64_t(1) << 24;
-constexpr uint64_t kMatchStepsPerByte = 16;
+// A match runs inside one native call that no cycle budget can interrupt, and backtracking can
+// take exponential time. Every call gets an allowance of work, counted in ticks (a tick is a
+// byte looked at by a class; entering the matcher is kEntryTicks; memcmp reads kComparedPerTick
+// bytes a tick), and gives up with "pattern too complex" when it is spent. Whatever the kind of
+// work, the allowance is spent in one to one and a half seconds on the reference machine
+// (bench/patterns.lua): searches the reference interpreter finishes in a second pass, ones that
+// would run for minutes stop. The ticks of a call also go to the native work meter.
+constexpr int64_t kTickUnits = WORK_BYTE_SCANNED > 0 ? WORK_BYTE_SCANNED : 1;
+constexpr int64_t kEntryTicks = WORK_MATCH_STEP / kTickUnits > 0 ? WORK_MATCH_STEP / kTickUnits : 1;
+constexpr int64_t kComparedPerTick = 48;
+constexpr size_t kCachedCompare = 32768;
+// Sanitized builds run many times slower: a smaller allowance gives up in about as long, and
+// a fuzzing build, which tries thousands of patterns a second, gives up sooner still.
+#if defined(__has_feature)
+#if __has_feature(coverage_sanitizer)
+#define HALVORAN_MATCH_SCALE 1024
+#elif __has_feature(address_sanitizer)
+#define HALVORAN_MATCH_SCALE 32
+#endif
+#endif
+#if !defined(HALVORAN_MATCH_SCALE) && defined(__SANITIZE_ADDRESS__)
+#define HALVORAN_MATCH_SCALE 32
+#endif
+#ifndef HALVORAN_MATCH_SCALE
+#define HALVORAN_MATCH_SCALE 1
+#endif
+constexpr int64_t kMatchTicks = int64_t(1800000000) / HALVORAN_MATCH_SCALE;
 
 struct MatchState {
-  uint64_t steps;        // matcher entries left in this call
+  int64_t budget;        // ticks left in this call
   const char *src_init;  // start of the subject
   const char *src_end;   // end ('\0') of the subject
   const char *p_end;     // end ('\0') of the pattern
@@ -232,6 +265,31 @@ struct MatchState {
     ptrdiff_t len;
   } capture[kMaxCaptures];
 };
+
+// Hands the ticks a call used to the native work meter, however the call ends.
+struct MatchWork {
+  MatchState *ms;
+  int64_t start;
+  explicit MatchWork(MatchState *m) : ms(m), start(m->budget) {}
+  ~MatchWork() {
+    native_work_add((start - ms->budget) * kTickUnits);
+  }
+  MatchWork(const MatchWork &) = delete;
+  MatchWork &operator=(const MatchWork &) = delete;
+};
+
+[[noreturn]] void too_complex(MatchState *ms) {
+  luaL_error(ms->L, "pattern too complex");
+  __builtin_unreachable();
+}
+
+inline void spend(MatchState *ms, int64_t ticks) {
+  ms->budget -= ticks;
+  if (__builtin_expect(ms->budget < 0, 0)) too_complex(ms);
+}
+
+// Copying results is bounded by the memory it fills: metered, never refused.
+inline void charge(MatchState *ms, int64_t ticks) { ms->budget -= ticks; }
 
 const char *match(MatchState *ms, const char *s, const char *p);
 
@@ -266,6 +324,9 @@ const char *classEnd(MatchState *ms, const char *p) {
       return p;
   }
 }
+
+// Ticks of one test of the class p..ep: a set is read byte by byte.
+inline int64_t class_ticks(const char *p, const char *ep) { return *p == '[' ? ep - p : 1; }
 
 bool match_class(int c, int cl) {
   bool res;
@@ -319,25 +380,59 @@ bool singlematch(MatchState *ms, const char *s, const char *p, const char *ep) {
   }
 }
 
+// The length of the run of bytes from s that the class p..ep matches, charged as it is read.
+size_t classrun(MatchState *ms, const char *s, const char *p, const char *ep) {
+  size_t max = static_cast<size_t>(ms->src_end - s);
+  if (*p == '.') return max;  // nothing to read
+  int64_t cost = class_ticks(p, ep);
+  // never read further than the allowance pays for
+  uint64_t afford = static_cast<uint64_t>(ms->budget / cost) + 1;
+  if (max > afford) max = static_cast<size_t>(afford);
+  size_t i = 0;
+  switch (*p) {
+    case L_ESC: {
+      int cl = uchar(*(p + 1));
+      while (i < max && match_class(uchar(s[i]), cl)) i++;
+      break;
+    }
+    case '[':
+      while (i < max && matchbracketclass(uchar(s[i]), p, ep - 1)) i++;
+      break;
+    default: {
+      char c = *p;
+      while (i < max && s[i] == c) i++;
+      break;
+    }
+  }
+  spend(ms, static_cast<int64_t>(i) * cost);
+  return i;
+}
+
 const char *matchbalance(MatchState *ms, const char *s, const char *p) {
   if (p >= ms->p_end - 1) luaL_error(ms->L, "malformed pattern (missing arguments to '%%b')");
-  if (*s != *p) return nullptr;
+  if (s >= ms->src_end || *s != *p) return nullptr;
   int b = *p;
   int e = *(p + 1);
   int cont = 1;
+  // the scan is linear work inside one step: it is charged by the byte
+  const char *start = s;
+  const char *res = nullptr;
   while (++s < ms->src_end) {
     if (*s == e) {
-      if (--cont == 0) return s + 1;
+      if (--cont == 0) {
+        res = s + 1;
+        break;
+      }
     } else if (*s == b) {
       cont++;
     }
   }
-  return nullptr;
+  spend(ms, s - start);
+  return res;
 }
 
 const char *max_expand(MatchState *ms, const char *s, const char *p, const char *ep) {
-  ptrdiff_t i = 0;
-  while (singlematch(ms, s + i, p, ep)) i++;
+  ptrdiff_t i = static_cast<ptrdiff_t>(classrun(ms, s, p, ep));
   // try with the longest run first, then give back one at a time
   while (i >= 0) {
     const char *res = match(ms, s + i, ep + 1);
@@ -348,9 +443,11 @@ const char *max_expand(MatchState *ms, const char *s, const char *p, const char 
 }
 
 const char *min_expand(MatchState *ms, const char *s, const char *p, const char *ep) {
+  int64_t cost = class_ticks(p, ep);
   for (;;) {
     const char *res = match(ms, s, ep + 1);
     if (res != nullptr) return res;
+    spend(ms, cost);
     if (singlematch(ms, s, p, ep))
       s++;
     else
@@ -380,13 +477,19 @@ const char *end_capture(MatchState *ms, const char *s, const char *p) {
 const char *match_capture(MatchState *ms, const char *s, int l) {
   l = check_capture(ms, l);
   size_t len = static_cast<size_t>(ms->capture[l].len);
-  if (static_cast<size_t>(ms->src_end - s) >= len && memcmp(ms->capture[l].init, s, len) == 0)
-    return s + len;
+  if (static_cast<size_t>(ms->src_end - s) < len) return nullptr;
+  // the comparison is linear work inside one step: it is charged by the byte, and a block
+  // too long for the caches is compared at the speed of memory, a third slower
+  int64_t ticks = 1 + static_cast<int64_t>(len / kComparedPerTick);
+  if (len > kCachedCompare) ticks += ticks / 2;
+  spend(ms, ticks);
+  if (memcmp(ms->capture[l].init, s, len) == 0) return s + len;
   return nullptr;
 }
 
 const char *match(MatchState *ms, const char *s, const char *p) {
-  if (ms->matchdepth-- == 0 || ms->steps-- == 0) luaL_error(ms->L, "pattern too complex");
+  if (ms->matchdepth-- == 0) too_complex(ms);
+  spend(ms, kEntryTicks);
   for (;;) {
     if (p == ms->p_end) break;  // end of pattern: s is the end of the match
     switch (*p) {
@@ -416,6 +519,7 @@ const char *match(MatchState *ms, const char *s, const char *p) {
             p += 2;
             if (*p != '[') luaL_error(ms->L, "missing '[' after '%%f' in pattern");
             const char *ep = classEnd(ms, p);
+            spend(ms, 3 * class_ticks(p, ep));  // its end, then two tests
             int previous = (s == ms->src_init) ? '\0' : uchar(*(s - 1));
             int current = (s < ms->src_end) ? uchar(*s) : '\0';
             if (!matchbracketclass(previous, p, ep - 1) && matchbracketclass(current, p, ep - 1)) {
@@ -439,6 +543,7 @@ const char *match(MatchState *ms, const char *s, const char *p) {
       default:
       dflt: {
         const char *ep = classEnd(ms, p);
+        spend(ms, 2 * class_ticks(p, ep));  // finding its end, then testing it
         if (!singlematch(ms, s, p, ep)) {
           if (*ep == '*' || *ep == '?' || *ep == '-') {
             // the item may match nothing: go on with the rest, no nesting
@@ -482,20 +587,268 @@ done:
   return s;
 }
 
-// Finds the block s2 of length l2 inside s1 of length l1.
-const char *lmemfind(const char *s1, size_t l1, const char *s2, size_t l2) {
-  if (l2 == 0) return s1;
-  if (l2 > l1) return nullptr;
-  l2--;  // the first byte is found with memchr
-  l1 = l1 - l2;
-  const char *init;
-  while (l1 > 0 && (init = static_cast<const char *>(memchr(s1, *s2, l1))) != nullptr) {
-    init++;
-    if (memcmp(init, s2 + 1, l2) == 0) return init - 1;
-    l1 -= static_cast<size_t>(init - s1);
-    s1 = init;
+// Skipping starts that cannot match.
+//
+// When a pattern begins (perhaps inside captures) with a single-character class under '*',
+// '-' or '+', an attempt at start s tries the rest of the pattern at every position of the
+// class's run from s (for '+', every position after s), and a later start inside the run
+// tries a subset of those positions in the same state. Without back-references nothing the
+// rest does depends on where the attempt began, so once the attempt at s fails, every start
+// up to the end of the run fails too, and the search goes on after it.
+//
+// When a pattern begins (perhaps inside captures) with %bxy and the balance scan from s runs
+// to the end of the subject without closing, a later start t closes only where the depth
+// counted from s falls below its depth at t; one backward pass finds the first such t, and
+// every start before it fails at its first item.
+struct LeadingRun {
+  enum Kind { kNone, kClass, kBalance } kind = kNone;
+  const char *p = nullptr;   // the class, or the two characters of %b
+  const char *ep = nullptr;  // the end of the class (at the quantifier)
+};
+
+// The end of a set at p ('['), or nullptr when it is malformed.
+const char *setEnd(const char *p, const char *p_end) {
+  p++;
+  if (p < p_end && *p == '^') p++;
+  do {
+    if (p >= p_end) return nullptr;
+    if (*(p++) == L_ESC && p < p_end) p++;
+  } while (p >= p_end || *p != ']');
+  return p + 1;
+}
+
+// Whether the pattern holds a back-reference; the walk reads the items as the matcher does.
+bool has_backref(const char *q, const char *p_end) {
+  while (q < p_end) {
+    if (*q == L_ESC) {
+      if (q + 1 >= p_end) return false;
+      char d = *(q + 1);
+      if (c_isdigit(uchar(d))) return true;
+      if (d == 'b') {
+        q += 4;
+      } else if (d == 'f') {
+        if (q + 2 >= p_end || *(q + 2) != '[') return false;
+        q = setEnd(q + 2, p_end);
+        if (q == nullptr) return false;
+      } else {
+        q += 2;
+      }
+    } else if (*q == '[') {
+      q = setEnd(q, p_end);
+      if (q == nullptr) return false;
+    } else {
+      q++;
+    }
+  }
+  return false;
+}
+
+LeadingRun leading_run(const char *p, const char *p_end) {
+  LeadingRun r;
+  const char *q = p;
+  while (q < p_end && *q == '(') q += (*(q + 1) == ')') ? 2 : 1;  // captures opened at the start
+  if (q >= p_end) return r;
+  const char *ep;
+  switch (*q) {
+    case ')':
+      return r;
+    case '$':
+      if (q + 1 == p_end) return r;
+      ep = q + 1;
+      break;
+    case L_ESC:
+      if (q + 1 >= p_end) return r;
+      if (*(q + 1) == 'b') {
+        if (p_end - q < 4) return r;
+        r.kind = LeadingRun::kBalance;
+        r.p = q + 2;
+        return r;
+      }
+      if (*(q + 1) == 'f') return r;
+      ep = q + 2;
+      break;
+    case '[':
+      ep = setEnd(q, p_end);
+      if (ep == nullptr) return r;
+      break;
+    default:
+      ep = q + 1;
+      break;
+  }
+  if (ep >= p_end || (*ep != '*' && *ep != '-' && *ep != '+')) return r;
+  if (has_backref(p, p_end)) return r;
+  r.kind = LeadingRun::kClass;
+  r.p = q;
+  r.ep = ep;
+  return r;
+}
+
+// After a failed balance scan from s: the last start before the first that can close.
+const char *skip_balance(MatchState *ms, const char *s, char b, char e) {
+  const char *t = s;
+  int64_t depth = 1;
+  while (++t < ms->src_end) {
+    if (*t == e) {
+      if (--depth == 0) break;
+    } else if (*t == b) {
+      depth++;
+    }
+  }
+  spend(ms, t - s);
+  if (t < ms->src_end) return s;  // it closes: the rest of the pattern failed
+  // backward: depth is the depth after byte t, low the least depth after t
+  int64_t low = INT64_MAX;
+  const char *first = ms->src_end;
+  for (t = ms->src_end - 1; t > s; t--) {
+    if (*t == e) {
+      low = depth < low ? depth : low;
+      depth++;
+    } else if (*t == b) {
+      if (low < depth) first = t;  // the depth falls back below its level here
+      low = depth < low ? depth : low;
+      depth--;
+    } else {
+      low = depth < low ? depth : low;
+    }
+  }
+  spend(ms, ms->src_end - s);
+  return first == ms->src_end ? first : first - 1;
+}
+
+// After a failed attempt at s: the last start the same failure rules out.
+inline const char *skip_run(MatchState *ms, const LeadingRun &lr, const char *s) {
+  switch (lr.kind) {
+    case LeadingRun::kClass:
+      return s + classrun(ms, s, lr.p, lr.ep);
+    case LeadingRun::kBalance:
+      if (s < ms->src_end && *s == lr.p[0]) return skip_balance(ms, s, lr.p[0], lr.p[1]);
+      return s;
+    default:
+      return s;
+  }
+}
+
+// Plain substring search.
+//
+// memchr and memcmp serve ordinary needles; when they have compared much more than the
+// subject's length, the rest of the search goes to a two-way search, linear in the subject
+// and the needle together.
+
+// The maximal suffix of x[0..m) under the byte order (or its reverse): returns the position
+// before it and sets *period to its period.
+ptrdiff_t maximal_suffix(const unsigned char *x, ptrdiff_t m, ptrdiff_t *period, bool reverse) {
+  ptrdiff_t ms = -1, j = 0, k = 1, p = 1;
+  while (j + k < m) {
+    unsigned char a = x[j + k], b = x[ms + k];
+    if (reverse ? a > b : a < b) {
+      j += k;
+      k = 1;
+      p = j - ms;
+    } else if (a == b) {
+      if (k != p) {
+        k++;
+      } else {
+        j += p;
+        k = 1;
+      }
+    } else {
+      ms = j;
+      j = ms + 1;
+      k = p = 1;
+    }
+  }
+  *period = p;
+  return ms;
+}
+
+const char *two_way(const char *s1, size_t l1, const char *s2, size_t l2, int64_t *work) {
+  const unsigned char *y = reinterpret_cast<const unsigned char *>(s1);
+  const unsigned char *x = reinterpret_cast<const unsigned char *>(s2);
+  ptrdiff_t n = static_cast<ptrdiff_t>(l1), m = static_cast<ptrdiff_t>(l2);
+  *work += 4 * (n + m) * WORK_BYTE_SCANNED;  // each byte is read a bounded number of times
+  ptrdiff_t p1, p2;
+  ptrdiff_t i1 = maximal_suffix(x, m, &p1, false);
+  ptrdiff_t i2 = maximal_suffix(x, m, &p2, true);
+  ptrdiff_t ell = i1 > i2 ? i1 : i2;
+  ptrdiff_t per = i1 > i2 ? p1 : p2;
+  ptrdiff_t j = 0;
+  if (memcmp(x, x + per, static_cast<size_t>(ell + 1)) == 0) {
+    // periodic needle: remember how much of the left part is known to match
+    ptrdiff_t memory = -1;
+    while (j <= n - m) {
+      ptrdiff_t i = (ell > memory ? ell : memory) + 1;
+      while (i < m && x[i] == y[i + j]) i++;
+      if (i >= m) {
+        i = ell;
+        while (i > memory && x[i] == y[i + j]) i--;
+        if (i <= memory) return s1 + j;
+        j += per;
+        memory = m - per - 1;
+      } else {
+        j += i - ell;
+        memory = -1;
+      }
+    }
+  } else {
+    per = (ell + 1 > m - ell - 1 ? ell + 1 : m - ell - 1) + 1;
+    while (j <= n - m) {
+      ptrdiff_t i = ell + 1;
+      while (i < m && x[i] == y[i + j]) i++;
+      if (i >= m) {
+        i = ell;
+        while (i >= 0 && x[i] == y[i + j]) i--;
+        if (i < 0) return s1 + j;
+        j += per;
+      } else {
+        j += i - ell;
+      }
+    }
   }
   return nullptr;
+}
+
+// Finds the block s2 of length l2 inside s1 of length l1; adds the work to *work.
+const char *lmemfind(const char *s1, size_t l1, const char *s2, size_t l2, int64_t *work) {
+  if (l2 == 0) return s1;
+  if (l2 > l1) return nullptr;
+  // a memchr and memcmp pair costs about as much as comparing this many bytes
+  constexpr uint64_t kHitBytes = 16;
+  // and as much as reading this many bytes in a loop
+  constexpr int64_t kHitScanned = 5;
+  const char *const start = s1;
+  const char *const end = s1 + l1;
+  // what the hits may cost before the search changes method
+  uint64_t allowance = 2 * static_cast<uint64_t>(l1) + 256;
+  uint64_t cost = 0;
+  int64_t hits = 0;
+  const char *found = nullptr;
+  const char *last = end - l2;  // the last start that can hold the needle
+  const char *init = s1;
+  for (;;) {
+    init = static_cast<const char *>(memchr(init, *s2, static_cast<size_t>(last - init) + 1));
+    if (init == nullptr) {
+      init = last + 1;
+      break;
+    }
+    cost += l2 + kHitBytes;
+    hits++;
+    if (memcmp(init + 1, s2 + 1, l2 - 1) == 0) {
+      found = init;
+      break;
+    }
+    if (init == last) {
+      init = last + 1;
+      break;
+    }
+    init++;
+    if (cost > allowance) {
+      found = two_way(init, static_cast<size_t>(end - init), s2, l2, work);
+      break;
+    }
+  }
+  *work += (static_cast<int64_t>(init - start) + static_cast<int64_t>(cost)) * WORK_BYTE_COMPARED +
+           hits * kHitScanned * WORK_BYTE_SCANNED;
+  return found;
 }
 
 // Pushes capture i (or the whole match when there are no captures) and returns its length, or
@@ -517,7 +870,10 @@ size_t get_onecapture(MatchState *ms, int i, const char *s, const char *e, const
 void push_onecapture(MatchState *ms, int i, const char *s, const char *e) {
   const char *cap;
   ptrdiff_t l = static_cast<ptrdiff_t>(get_onecapture(ms, i, s, e, &cap));
-  if (l != CAP_POSITION) lua_pushlstring(ms->L, cap, static_cast<size_t>(l));
+  if (l != CAP_POSITION) {
+    lua_pushlstring(ms->L, cap, static_cast<size_t>(l));
+    charge(ms, 1 + l / kComparedPerTick);
+  }
 }
 
 int push_captures(MatchState *ms, const char *s, const char *e) {
@@ -537,18 +893,33 @@ bool nospecials(const char *p, size_t l) {
   return true;
 }
 
+// A pattern the matcher reads as a literal: no special character and no ')' (which find
+// takes literally but the matcher reads as the end of a capture).
+bool literalpattern(const char *p, size_t l) {
+  return memchr(p, ')', l) == nullptr && nospecials(p, l);
+}
+
 void prepstate(MatchState *ms, lua_State *L, const char *s, size_t ls, const char *p, size_t lp) {
   ms->L = L;
-  ms->steps = kMaxMatchSteps + kMatchStepsPerByte * (uint64_t)ls;
+  ms->budget = kMatchTicks;
   ms->matchdepth = kMaxMatchDepth;
   ms->src_init = s;
   ms->src_end = s + ls;
   ms->p_end = p + lp;
+  ms->level = 0;
 }
 
 void reprepstate(MatchState *ms) {
   ms->level = 0;
   ms->matchdepth = kMaxMatchDepth;
+}
+
+// A plain search inside a matching call: its work is charged like the matcher's.
+const char *plainfind(MatchState *ms, const char *s, const char *p, size_t lp) {
+  int64_t work = 0;
+  const char *r = lmemfind(s, static_cast<size_t>(ms->src_end - s), p, lp, &work);
+  spend(ms, work / kTickUnits);
+  return r;
 }
 
 int str_find_aux(lua_State *L, bool find) {
@@ -560,22 +931,29 @@ int str_find_aux(lua_State *L, bool find) {
     luaL_pushfail(L);
     return 1;
   }
-  if (find && (lua_toboolean(L, 4) || nospecials(p, lp))) {
-    const char *s2 = lmemfind(s + init, ls - init, p, lp);
+  MatchState ms;
+  prepstate(&ms, L, s, ls, p, lp);
+  MatchWork work(&ms);
+  if (find ? (lua_toboolean(L, 4) || nospecials(p, lp)) : literalpattern(p, lp)) {
+    const char *s2 = plainfind(&ms, s + init, p, lp);
     if (s2) {
+      if (!find) {
+        lua_pushlstring(L, s2, lp);
+        return 1;
+      }
       lua_pushinteger(L, (s2 - s) + 1);
       lua_pushinteger(L, static_cast<lua_Integer>((s2 - s) + lp));
       return 2;
     }
   } else {
-    MatchState ms;
     const char *s1 = s + init;
     bool anchor = (*p == '^');
     if (anchor) {
       p++;
       lp--;
     }
-    prepstate(&ms, L, s, ls, p, lp);
+    ms.p_end = p + lp;
+    LeadingRun lr = anchor ? LeadingRun() : leading_run(p, p + lp);
     do {
       reprepstate(&ms);
       const char *res = match(&ms, s1, p);
@@ -587,6 +965,7 @@ int str_find_aux(lua_State *L, bool find) {
         }
         return push_captures(&ms, s1, res);
       }
+      s1 = skip_run(&ms, lr, s1);
     } while (s1++ < ms.src_end && !anchor);
   }
   luaL_pushfail(L);
@@ -596,42 +975,84 @@ int str_find_aux(lua_State *L, bool find) {
 int str_find(lua_State *L) { return str_find_aux(L, true); }
 int str_match(lua_State *L) { return str_find_aux(L, false); }
 
+// The state of a gmatch iterator, its third upvalue. debug.setupvalue lets a program replace
+// any upvalue of the iterator, or move a state into another iterator, so the state holds no
+// pointers: positions are offsets into the subject, and every call checks the block, the
+// subject and the pattern upvalues against what the state was made for.
 struct GMatchState {
-  const char *src;        // where the next search starts
-  const char *p;          // pattern
-  const char *lastmatch;  // end of the last match
-  MatchState ms;
+  const void *self;  // the block's own address: marks it as a state
+  size_t ls;         // length of the subject
+  size_t lp;         // length of the pattern
+  size_t src;        // offset where the next search starts (ls + 1: no more matches)
+  size_t lastmatch;  // offset of the end of the last match, plus one (0: none yet)
 };
+// The block keeps the size it always had: its allocation's charge is part of every program's
+// cycle count.
+constexpr size_t kGMatchStateSize = 584;
+static_assert(sizeof(GMatchState) <= kGMatchStateSize, "gmatch state outgrew its block");
 
 int gmatch_aux(lua_State *L) {
-  GMatchState *gm = static_cast<GMatchState *>(lua_touserdata(L, lua_upvalueindex(3)));
-  gm->ms.L = L;  // the iterator may run on another thread than the one that made it
-  // each step is a call of its own with a fresh allowance
-  gm->ms.steps = kMaxMatchSteps +
-                 kMatchStepsPerByte * static_cast<uint64_t>(gm->ms.src_end - gm->ms.src_init);
-  for (const char *src = gm->src; src <= gm->ms.src_end; src++) {
-    reprepstate(&gm->ms);
-    const char *e = match(&gm->ms, src, gm->p);
-    if (e != nullptr && e != gm->lastmatch) {
-      gm->src = gm->lastmatch = e;
-      return push_captures(&gm->ms, src, e);
+  size_t ls, lp;
+  const char *s = nullptr, *p = nullptr;
+  GMatchState *gm = nullptr;
+  if (lua_type(L, lua_upvalueindex(1)) == LUA_TSTRING &&
+      lua_type(L, lua_upvalueindex(2)) == LUA_TSTRING &&
+      lua_type(L, lua_upvalueindex(3)) == LUA_TUSERDATA &&
+      lua_rawlen(L, lua_upvalueindex(3)) == kGMatchStateSize) {
+    s = lua_tolstring(L, lua_upvalueindex(1), &ls);
+    p = lua_tolstring(L, lua_upvalueindex(2), &lp);
+    gm = static_cast<GMatchState *>(lua_touserdata(L, lua_upvalueindex(3)));
+  }
+  if (gm == nullptr || gm->self != gm || gm->ls != ls || gm->lp != lp || gm->src > ls + 1 ||
+      gm->lastmatch > ls + 1)
+    return luaL_error(L, "bad gmatch state");
+  MatchState ms;
+  prepstate(&ms, L, s, ls, p, lp);
+  MatchWork work(&ms);
+  const char *lastmatch = gm->lastmatch == 0 ? nullptr : s + gm->lastmatch - 1;
+  if (literalpattern(p, lp)) {
+    for (const char *src = s + gm->src; src <= ms.src_end; src++) {
+      const char *e = plainfind(&ms, src, p, lp);
+      if (e == nullptr) break;
+      src = e;
+      e += lp;
+      if (e != lastmatch) {
+        gm->src = gm->lastmatch = static_cast<size_t>(e - s);
+        gm->lastmatch++;
+        return push_captures(&ms, src, e);
+      }
+    }
+  } else {
+    LeadingRun lr = leading_run(p, p + lp);
+    for (const char *src = s + gm->src; src <= ms.src_end; src++) {
+      reprepstate(&ms);
+      const char *e = match(&ms, src, p);
+      if (e != nullptr && e != lastmatch) {
+        gm->src = gm->lastmatch = static_cast<size_t>(e - s);
+        gm->lastmatch++;
+        return push_captures(&ms, src, e);
+      }
+      if (e == nullptr) src = skip_run(&ms, lr, src);
     }
   }
+  gm->src = ls + 1;
   return 0;
 }
 
 int str_gmatch(lua_State *L) {
   size_t ls, lp;
-  const char *s = luaL_checklstring(L, 1, &ls);
-  const char *p = luaL_checklstring(L, 2, &lp);
+  luaL_checklstring(L, 1, &ls);
+  luaL_checklstring(L, 2, &lp);
   size_t init = posrelatI(luaL_optinteger(L, 3, 1), ls) - 1;
   lua_settop(L, 2);  // the subject and pattern become upvalues and stay alive
-  GMatchState *gm = static_cast<GMatchState *>(lua_newuserdatauv(L, sizeof(GMatchState), 0));
+  GMatchState *gm = static_cast<GMatchState *>(lua_newuserdatauv(L, kGMatchStateSize, 0));
+  memset(static_cast<void *>(gm), 0, kGMatchStateSize);
   if (init > ls) init = ls + 1;  // start past the end: no match at all
-  prepstate(&gm->ms, L, s, ls, p, lp);
-  gm->src = s + init;
-  gm->p = p;
-  gm->lastmatch = nullptr;
+  gm->self = gm;
+  gm->ls = ls;
+  gm->lp = lp;
+  gm->src = init;
+  gm->lastmatch = 0;
   lua_pushcclosure(L, gmatch_aux, 3);
   return 1;
 }
@@ -640,6 +1061,7 @@ void add_s(MatchState *ms, luaL_Buffer *b, const char *s, const char *e) {
   size_t l;
   lua_State *L = ms->L;
   const char *news = lua_tolstring(L, 3, &l);
+  spend(ms, 1 + static_cast<int64_t>(l));
   const char *p;
   while ((p = static_cast<const char *>(memchr(news, L_ESC, l))) != nullptr) {
     luaL_addlstring(b, news, static_cast<size_t>(p - news));
@@ -648,6 +1070,7 @@ void add_s(MatchState *ms, luaL_Buffer *b, const char *s, const char *e) {
       luaL_addchar(b, *p);
     } else if (p < news + l && *p == '0') {
       luaL_addlstring(b, s, static_cast<size_t>(e - s));
+      charge(ms, 1 + (e - s) / kComparedPerTick);
     } else if (p < news + l && c_isdigit(uchar(*p))) {
       push_onecapture(ms, *p - '1', s, e);
       luaL_tolstring(L, -1, nullptr);  // a position capture becomes its digits
@@ -687,6 +1110,7 @@ bool add_value(MatchState *ms, luaL_Buffer *b, const char *s, const char *e, int
   }
   if (!lua_isstring(L, -1))
     return luaL_error(L, "invalid replacement value (a %s)", luaL_typename(L, -1));
+  charge(ms, 1 + static_cast<int64_t>(lua_rawlen(L, -1)) / kComparedPerTick);
   luaL_addvalue(b);
   return true;
 }
@@ -699,6 +1123,7 @@ int str_gsub(lua_State *L) {
   int tr = lua_type(L, 3);
   lua_Integer max_s = luaL_optinteger(L, 4, static_cast<lua_Integer>(srcl) + 1);
   bool anchor = (*p == '^');
+  bool plain = literalpattern(p, lp);  // holds no '^' either
   lua_Integer n = 0;
   bool changed = false;
   MatchState ms;
@@ -712,20 +1137,40 @@ int str_gsub(lua_State *L) {
     lp--;
   }
   prepstate(&ms, L, src, srcl, p, lp);
+  MatchWork work(&ms);
+  LeadingRun lr = (anchor || plain) ? LeadingRun() : leading_run(p, p + lp);
   while (n < max_s) {
-    reprepstate(&ms);
-    const char *e = match(&ms, src, p);
+    const char *e;
+    if (plain) {
+      // the text up to the next occurrence holds no match
+      const char *x = plainfind(&ms, src, p, lp);
+      if (x == nullptr) break;
+      luaL_addlstring(&b, src, static_cast<size_t>(x - src));
+      src = x;
+      e = x + lp;
+    } else {
+      reprepstate(&ms);
+      e = match(&ms, src, p);
+    }
     if (e != nullptr && e != lastmatch) {
       n++;
       changed = add_value(&ms, &b, src, e, tr) || changed;
       src = lastmatch = e;
     } else if (src < ms.src_end) {
-      luaL_addchar(&b, *src++);
+      const char *to = src + 1;
+      if (e == nullptr) {
+        const char *last = skip_run(&ms, lr, src);
+        if (last >= ms.src_end) break;  // no start up to the end can match
+        to = last + 1;
+      }
+      luaL_addlstring(&b, src, static_cast<size_t>(to - src));
+      src = to;
     } else {
       break;
     }
     if (anchor) break;
   }
+  charge(&ms, 1 + static_cast<int64_t>(b.n / kComparedPerTick));
   if (!changed) {
     lua_pushvalue(L, 1);
   } else {
@@ -788,6 +1233,7 @@ void addliteral(lua_State *L, luaL_Buffer *b, int arg) {
       size_t len;
       const char *s = lua_tolstring(L, arg, &len);
       addquoted(b, s, len);
+      native_work_add(static_cast<int64_t>(len) * WORK_BYTE_SCANNED);
       break;
     }
     case LUA_TNUMBER: {
@@ -969,7 +1415,10 @@ int str_format(lua_State *L) {
         break;
       }
       case 'p': {
-        const void *ptr = lua_topointer(L, arg);
+        // a string is an object too: its bytes live inside it, so their address names it
+        const void *ptr = lua_type(L, arg) == LUA_TSTRING
+                              ? static_cast<const void *>(lua_tostring(L, arg))
+                              : lua_topointer(L, arg);
         if (ptr == nullptr) {  // no object behind the value: format "(null)" as a string
           cleanformat(form, "-", true, "");
           form[strlen(form) - 1] = 's';
@@ -1005,6 +1454,8 @@ int str_format(lua_State *L) {
     }
     luaL_addsize(&b, static_cast<size_t>(nb));
   }
+  native_work_add(static_cast<int64_t>(sfl) * WORK_BYTE_SCANNED +
+                  2 * static_cast<int64_t>(luaL_bufflen(&b)) * WORK_BYTE_COMPARED);
   luaL_pushresult(&b);
   return 1;
 }
@@ -1153,6 +1604,7 @@ int str_pack(lua_State *L) {
   luaL_Buffer b;
   Header h;
   const char *fmt = luaL_checkstring(L, 1);
+  const char *const fmt0 = fmt;
   int arg = 1;
   size_t totalsize = 0;
   initheader(L, &h);
@@ -1234,6 +1686,8 @@ int str_pack(lua_State *L) {
         break;
     }
   }
+  native_work_add(static_cast<int64_t>(fmt - fmt0) * WORK_BYTE_SCANNED +
+                  2 * static_cast<int64_t>(luaL_bufflen(&b)) * WORK_BYTE_COMPARED);
   luaL_pushresult(&b);
   return 1;
 }
@@ -1241,6 +1695,7 @@ int str_pack(lua_State *L) {
 int str_packsize(lua_State *L) {
   Header h;
   const char *fmt = luaL_checkstring(L, 1);
+  const char *const fmt0 = fmt;
   size_t totalsize = 0;
   initheader(L, &h);
   while (*fmt != '\0') {
@@ -1252,6 +1707,7 @@ int str_packsize(lua_State *L) {
                   "format result too large");
     totalsize += static_cast<size_t>(size);
   }
+  native_work_add(static_cast<int64_t>(fmt - fmt0) * WORK_BYTE_SCANNED);
   lua_pushinteger(L, static_cast<lua_Integer>(totalsize));
   return 1;
 }
@@ -1281,6 +1737,7 @@ lua_Integer unpackint(lua_State *L, const char *str, bool islittle, int size, bo
 int str_unpack(lua_State *L) {
   Header h;
   const char *fmt = luaL_checkstring(L, 1);
+  const char *const fmt0 = fmt;
   size_t ld;
   const char *data = luaL_checklstring(L, 2, &ld);
   size_t pos = posrelatI(luaL_optinteger(L, 3, 1), ld) - 1;
@@ -1340,6 +1797,8 @@ int str_unpack(lua_State *L) {
     }
     pos += static_cast<size_t>(size);
   }
+  native_work_add(static_cast<int64_t>(fmt - fmt0) * WORK_BYTE_SCANNED +
+                  static_cast<int64_t>(pos) * WORK_BYTE_COMPARED);
   lua_pushinteger(L, static_cast<lua_Integer>(pos) + 1);
   return n + 1;
 }

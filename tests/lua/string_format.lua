@@ -106,6 +106,16 @@ assert(F("%p", t) ~= F("%p", {}))
 assert(F("%p", t) ~= "(null)")
 assert(F("%p", print) ~= "(null)")
 eq(#F("%30p", t), 30)
+-- a string is an object: equal short strings are one interned object, long strings built
+-- apart are two
+local short = "abc"
+assert(F("%p", short) ~= "(null)")
+eq(F("%p", short), F("%p", ("ab") .. "c"))
+local l1, l2 = string.rep("x", 100), string.rep("x", 100)
+assert(F("%p", l1) ~= F("%p", l2))
+eq(F("%p", l1), F("%p", l1))
+assert(F("%p", "abc") ~= F("%p", "abd"))
+eq(#F("%-30p", "s"), 30)
 
 -- %q
 eq(F("%q", "a\nb"), '"a\\\nb"')

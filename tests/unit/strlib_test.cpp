@@ -148,4 +148,27 @@ TEST_F(StrlibTest, StringArithmeticUsesTheEngineDivision) {
   EXPECT_EQ(eval("return '1' / '0'"), "1.7976931348623e+308");
 }
 
+// The native work meter sees each call's work in proportion to its input, and a matching
+// call that ends in an error is counted up to where it stopped.
+TEST_F(StrlibTest, StringWorkReachesTheMeter) {
+  luaL_openlibs(L);
+  int64_t saved = native_work;
+  auto work_of = [&](const char *code) {
+    native_work = 0;
+    eval(code);
+    return native_work;
+  };
+  int64_t small = work_of("return string.rep('x', 1000):find('x-y')");
+  int64_t large = work_of("return string.rep('x', 100000):find('x-y')");
+  EXPECT_GT(large, 50 * small);
+  EXPECT_GE(work_of("return string.upper(string.rep('x', 100000))"), 100000 * WORK_BYTE_SCANNED);
+  EXPECT_GE(work_of("return string.rep('ab', 1000000)"), 2000000 * WORK_BYTE_COMPARED);
+  native_work = 0;
+  EXPECT_EQ(eval("return select(2, pcall(string.find, string.rep('a', 26), string.rep('a*', 13) .. 'b'))"),
+            "pattern too complex");
+  int64_t failed = native_work;
+  EXPECT_GT(failed, NATIVE_WORK_FRAME);
+  native_work = saved;
+}
+
 }  // namespace
