@@ -155,4 +155,42 @@ for i = 0, 255 do all[#all + 1] = string.char(i) end
 all = table.concat(all)
 eq(load("return " .. F("%q", all))(), all, "every byte round-trips")
 
+do
+local function err(f, ...)
+  local ok, m = pcall(f, ...)
+  assert(not ok, "call did not fail")
+  return (string.gsub(m, "^[^:]*:%d+: ", ""))
+end
+
+local function eq(got, want, what)
+  if got ~= want then
+    error(("%s: got %q, want %q"):format(what or "value", tostring(got), tostring(want)), 2)
+  end
+end
+
+local F = string.format
+
+-- %p of an object: the flags act as the C library's "%p" makes them act
+local t = {}
+local plain = F("%p", t)
+assert(plain:match("^0x%x+$"), plain)
+local digits = plain:sub(3)
+eq(F("%#p", t), plain, "'#' changes nothing")
+eq(F("%+p", t), "+" .. plain)
+eq(F("% p", t), " " .. plain)
+eq(F("%+ p", t), "+" .. plain, "'+' wins over ' '")
+eq(F("%30p", t), string.rep(" ", 30 - #plain) .. plain)
+eq(F("%-30p|", t), plain .. string.rep(" ", 30 - #plain) .. "|")
+eq(F("%030p", t), "0x" .. string.rep("0", 28 - #digits) .. digits, "zeros go after 0x")
+eq(F("%+030p", t), "+0x" .. string.rep("0", 27 - #digits) .. digits)
+eq(F("%-030p|", t), plain .. string.rep(" ", 30 - #plain) .. "|", "'-' overrides '0'")
+eq(F("%.25p", t), "0x" .. string.rep("0", 25 - #digits) .. digits, "precision: least digits")
+eq(F("%.1p", t), plain)
+eq(F("%30.25p", t), "   0x" .. string.rep("0", 25 - #digits) .. digits)
+eq(F("%030.25p", t), "   0x" .. string.rep("0", 25 - #digits) .. digits, "precision cancels '0'")
+eq(#F("%-+ #099.99p", t), 102)
+-- values without an object are the text "(null)" under the same spec
+eq(F("%+08p|%-8.3p|", nil, 1), "  (null)|(nu     |")
+end
+
 print("ok")

@@ -198,4 +198,32 @@ eq(("abc"):upper(), "ABC")
 eq(("x"):rep(3, ","), "x,x,x")
 eq(getmetatable("").__index, string)
 
+do
+local function err(f, ...)
+  local ok, m = pcall(f, ...)
+  assert(not ok, "call did not fail")
+  return (string.gsub(m, "^[^:]*:%d+: ", ""))
+end
+
+local function eq(got, want, what)
+  if got ~= want then
+    error(("%s: got %q, want %q"):format(what or "value", tostring(got), tostring(want)), 2)
+  end
+end
+
+local F = string.format
+
+-- a failed start inside a run of a's rules out the rest of the run: quadratic scans stay linear
+local s = string.rep(string.rep("a", 1000) .. "by", 40)
+local n = 0
+for m in string.gmatch(s, "a*y") do
+  n = n + 1
+  eq(m, "y")
+end
+eq(n, 40)
+local r, k = string.gsub(s, "a*y", "Y")
+eq(k, 40)
+eq(r, (string.rep(string.rep("a", 1000) .. "bY", 40)))
+end
+
 print("ok")

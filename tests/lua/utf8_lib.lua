@@ -154,4 +154,31 @@ out = {}
 for c in s:gmatch(utf8.charpattern) do out[#out + 1] = c end
 eq(#out, 3); eq(out[3], "\xE2\x82\xAC")
 
+do
+local function err(f, ...)
+  local ok, m = pcall(f, ...)
+  assert(not ok, "call did not fail")
+  return (string.gsub(m, "^[^:]*:%d+: ", ""))
+end
+
+local function eq(got, want, what)
+  if got ~= want then
+    error(("%s: got %q, want %q"):format(what or "value", tostring(got), tostring(want)), 2)
+  end
+end
+
+local F = string.format
+
+-- utf8.codes only checks the type of its subject; stray continuation bytes, leading or
+-- trailing, are errors of the iteration
+eq(select("#", utf8.codes("\x80")), 3)
+eq(err(function() for _ in utf8.codes("\x80") do end end), "invalid UTF-8 code")
+eq(err(function() for _ in utf8.codes("\xBFab") do end end), "invalid UTF-8 code")
+eq(err(function() for _ in utf8.codes("ab\x80") do end end), "invalid UTF-8 code")
+eq(err(function() for _ in utf8.codes("\x80", true) do end end), "invalid UTF-8 code")
+local seen = {}
+for p, c in utf8.codes("a\u{7FF}\u{10000}") do seen[#seen + 1] = p .. ":" .. c end
+eq(table.concat(seen, " "), "1:97 2:2047 4:65536")
+end
+
 print("ok")

@@ -1,6 +1,6 @@
 -- args: --budget 1000000000
--- Conformance: string.find / match / gsub / gmatch over 1500 generated patterns (classes, sets,
--- quantifiers, captures, position captures, %b, %f, back references, anchors) and subjects, and
+-- find / match / gsub / gmatch over 1500 generated patterns (classes, sets, quantifiers,
+-- captures, position captures, %b, %f, back references, anchors) and subjects, and
 -- over 1500 more that begin (perhaps inside captures) with a repeated class or a %b, on subjects
 -- with long runs, with literal patterns among them: the starts a failed attempt rules out are
 -- skipped. Each function's results are reduced to a digest; the expected digests come from the
