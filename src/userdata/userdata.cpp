@@ -55,6 +55,11 @@ bool ud_view(lua_State *L, int idx, UdView *v) {
   return true;
 }
 
+bool is_typed_userdata(lua_State *L, int idx) {
+  UdView v;
+  return ud_view(L, idx, &v);
+}
+
 int64_t ud_arg(lua_State *L, int idx, int64_t def) {
   return (int32_t)(uint32_t)(uint64_t)hvx_intp(L, idx, def);
 }
