@@ -12,6 +12,8 @@
 
 #include <sys/wait.h>
 
+#include "kernel/kernel.h"
+
 // Levels shown before and after the skip line of a long traceback.
 #define LEVELS1 10
 #define LEVELS2 11
@@ -19,17 +21,22 @@
 // ---------------------------------------------------------------------------------------------
 // Traceback and function names
 
+// A field visited by the search for a global name costs about as much as scanning this many
+// bytes (a large table's fields miss the cache).
+constexpr int64_t WORK_FIELD_VISITED = 64 * WORK_BYTE_SCANNED;
+
 // Searches the table on the top for a field holding the value at objidx, one nested table deep
-// per level. On success leaves the dotted name on the top.
-static int findfield(lua_State *L, int objidx, int level) {
+// per level. On success leaves the dotted name on the top. Counts the fields it visits.
+static int findfield(lua_State *L, int objidx, int level, int64_t *visited) {
   if (level == 0 || !lua_istable(L, -1)) return 0;
   lua_pushnil(L);
   while (lua_next(L, -2)) {
+    (*visited)++;
     if (lua_type(L, -2) == LUA_TSTRING) { // other keys cannot make a name
       if (lua_rawequal(L, objidx, -1)) {
         lua_pop(L, 1); // keep the key
         return 1;
-      } else if (findfield(L, objidx, level - 1)) {
+      } else if (findfield(L, objidx, level - 1, visited)) {
         // stack: key, module table, field name
         lua_pushliteral(L, ".");
         lua_replace(L, -3);
@@ -43,12 +50,16 @@ static int findfield(lua_State *L, int objidx, int level) {
 }
 
 // Pushes the global name of the function of ar ("module.field", "_G." stripped) and returns 1,
-// or pushes nothing and returns 0.
+// or pushes nothing and returns 0. The loaded-modules table is the program's to fill, so the
+// search is native work in proportion to what it holds.
 static int pushglobalfuncname(lua_State *L, lua_Debug *ar) {
   int top = lua_gettop(L);
+  int64_t visited = 0;
   lua_getinfo(L, "f", ar);
   lua_getfield(L, LUA_REGISTRYINDEX, LUA_LOADED_TABLE);
-  if (findfield(L, top + 1, 2)) {
+  int found = findfield(L, top + 1, 2, &visited);
+  native_work_add(visited * WORK_FIELD_VISITED);
+  if (found) {
     const char *name = lua_tostring(L, -1);
     if (std::strncmp(name, LUA_GNAME ".", 3) == 0) {
       lua_pushstring(L, name + 3);
