@@ -160,6 +160,7 @@ void call(lua_State *L, const Frame &f, int n) {
 }
 
 bool own(lua_State *L, int idx);
+int replace(lua_State *L);
 
 void action(lua_State *L, const Frame &f) {
   int top = lua_gettop(L);
@@ -252,7 +253,8 @@ void action(lua_State *L, const Frame &f) {
       lib(L, f, F_GSUB);
       lua_pushliteral(L, "aaaaaaaaaaaaaaaa");
       lua_pushliteral(L, "a");
-      lua_pushvalue(L, f.nested);
+      lua_pushvalue(L, lua_upvalueindex(1));
+      lua_pushcclosure(L, replace, 1);
       call(L, f, 3);
       break;
     default:
@@ -345,10 +347,9 @@ void action(lua_State *L, const Frame &f) {
   lua_settop(L, top);
 }
 
-// Callback for natives (gsub replacement, coroutine body, hook, finalizer, __close...): its
-// first argument goes to the pool (a box a changed __close is given, an object being finalized),
-// a few more actions run, then it returns a string long enough to move a buffer into its box
-// and its arguments.
+// Callback for natives (coroutine body, hook, finalizer, __close, __index...): its first
+// argument goes to the pool (a box a changed __close is given, an object being finalized), a
+// few more actions run, and it returns its arguments.
 int nested(lua_State *L) {
   int n = lua_gettop(L);
   Frame f;
@@ -360,10 +361,15 @@ int nested(lua_State *L) {
     depth--;
   }
   lua_settop(L, n);
+  return n;
+}
+
+// gsub's replacement: nested, then a string long enough to move the buffer into its box.
+int replace(lua_State *L) {
+  nested(L);
   static const std::string z(100, 'z');
   lua_pushlstring(L, z.data(), z.size());
-  lua_insert(L, 1);
-  return n + 1;
+  return 1;
 }
 
 // A hook that now and then changes a registry entry, the hook table among them.
@@ -379,7 +385,7 @@ int hooked(lua_State *L) {
 
 bool own(lua_State *L, int idx) {
   lua_CFunction c = lua_tocfunction(L, idx);
-  return c == nested || c == hooked;
+  return c == nested || c == hooked || c == replace;
 }
 
 // Adds the closures among the natives, their upvalues and the registry's values, then runs one
@@ -538,15 +544,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   in_size = size;
   in_pos = 0;
   depth = 0;
-  cpu_cycles = 0;
-  cpu_cycles_max = 1000000;
-  cpu_superyielding = 0;
-  int nres = 0;
-  int status = lua_resume(L, L, 0, &nres);
+  cproc = nullptr;
+  // One slice: the budget, the native work meter and the memory limit as for any process.
+  frame_cycles_left = 1000000;
+  int status = LUA_OK;
+  run_process_slice(p, 1e9, &status);
   // FUZZ_TAMPER_TRACE=1 shows how each run ended.
   static const bool trace = getenv("FUZZ_TAMPER_TRACE") != nullptr;
-  if (trace) fprintf(stderr, "status %d %s\n", status, status > 1 ? lua_tostring(L, -1) : "");
-  cproc = nullptr;
+  if (trace) fprintf(stderr, "status %d\n", status);
   free_process(p);
   return 0;
 }

@@ -299,8 +299,11 @@ static const char *generic_reader(lua_State *L, void *ud, size_t *size) {
   lua_replace(L, RESERVEDSLOT);
   const char *piece = lua_tolstring(L, RESERVEDSLOT, size);
   // The lexer's pass over the piece is native work: a reader can hand over the same long
-  // string of blanks again and again.
+  // string of blanks again and again. load cannot yield, so like Lua code that cannot, the
+  // reading stops at the ceiling (a native reader runs no instruction that would check it).
   native_work_add(static_cast<int64_t>(*size) * WORK_BYTE_SCANNED);
+  if ((int64_t)cpu_cycles - (int64_t)cpu_cycles_max + native_work_cycles() > NONYIELD_CEILING)
+    luaL_error(L, "cycle budget exceeded in non-yieldable code");
   return piece;
 }
 
