@@ -237,15 +237,16 @@ lua_Unsigned project(lua_Unsigned ran, lua_Unsigned n, RanState *state) {
 }
 
 // The generator's state is an upvalue of random and randomseed, which debug.setupvalue can
-// replace with any value. A userdata of its size is a state unless it is a typed userdata: one
-// whose first 16 bytes are a header describing elements inside it, which four random words
+// replace with any value. A full userdata of its size is a state unless it is a typed userdata:
+// one whose first 16 bytes are a header describing elements inside it, which four random words
 // match only by a chance of about 2^-80. No other userdata of the engine has this size.
 RanState *getranstate(lua_State *L) {
   const int up = lua_upvalueindex(1);
-  if (lua_type(L, up) != LUA_TUSERDATA || lua_rawlen(L, up) != sizeof(RanState) ||
-      is_typed_userdata(L, up))
+  void *p = lua_touserdata(L, up); // not NULL: a userdata, full or light (whose length is 0)
+  if (p == nullptr || lua_rawlen(L, up) != sizeof(RanState) ||
+      is_typed_payload(p, sizeof(RanState)))
     luaL_error(L, "bad random generator state");
-  return static_cast<RanState *>(lua_touserdata(L, up));
+  return static_cast<RanState *>(p);
 }
 
 int math_random(lua_State *L) {
