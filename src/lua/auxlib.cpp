@@ -8,8 +8,11 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include <sys/wait.h>
+
+#include "kernel/kernel.h"
 
 // Levels shown before and after the skip line of a long traceback.
 #define LEVELS1 10
@@ -18,17 +21,22 @@
 // ---------------------------------------------------------------------------------------------
 // Traceback and function names
 
+// A field visited by the search for a global name costs about as much as scanning this many
+// bytes (a large table's fields miss the cache).
+constexpr int64_t WORK_FIELD_VISITED = 64 * WORK_BYTE_SCANNED;
+
 // Searches the table on the top for a field holding the value at objidx, one nested table deep
-// per level. On success leaves the dotted name on the top.
-static int findfield(lua_State *L, int objidx, int level) {
+// per level. On success leaves the dotted name on the top. Counts the fields it visits.
+static int findfield(lua_State *L, int objidx, int level, int64_t *visited) {
   if (level == 0 || !lua_istable(L, -1)) return 0;
   lua_pushnil(L);
   while (lua_next(L, -2)) {
+    (*visited)++;
     if (lua_type(L, -2) == LUA_TSTRING) { // other keys cannot make a name
       if (lua_rawequal(L, objidx, -1)) {
         lua_pop(L, 1); // keep the key
         return 1;
-      } else if (findfield(L, objidx, level - 1)) {
+      } else if (findfield(L, objidx, level - 1, visited)) {
         // stack: key, module table, field name
         lua_pushliteral(L, ".");
         lua_replace(L, -3);
@@ -42,12 +50,16 @@ static int findfield(lua_State *L, int objidx, int level) {
 }
 
 // Pushes the global name of the function of ar ("module.field", "_G." stripped) and returns 1,
-// or pushes nothing and returns 0.
+// or pushes nothing and returns 0. The loaded-modules table is the program's to fill, so the
+// search is native work in proportion to what it holds.
 static int pushglobalfuncname(lua_State *L, lua_Debug *ar) {
   int top = lua_gettop(L);
+  int64_t visited = 0;
   lua_getinfo(L, "f", ar);
   lua_getfield(L, LUA_REGISTRYINDEX, LUA_LOADED_TABLE);
-  if (findfield(L, top + 1, 2)) {
+  int found = findfield(L, top + 1, 2, &visited);
+  native_work_add(visited * WORK_FIELD_VISITED);
+  if (found) {
     const char *name = lua_tostring(L, -1);
     if (std::strncmp(name, LUA_GNAME ".", 3) == 0) {
       lua_pushstring(L, name + 3);
@@ -356,11 +368,30 @@ void luaL_checkversion_(lua_State *L, lua_Number ver, size_t sz) {
 // String buffers. A buffer lives in its inline area until it outgrows it; then its bytes move
 // into a block owned by a box (a userdata) on the stack, closed when the result is pushed or
 // when an error unwinds past it.
+//
+// The box metatable sits in the registry, where a program can replace it or change its fields
+// at any time, even while a buffer is in use (from a callback of gsub, a __index of concat...).
+// So nothing here trusts it: a box is told by its size, a new box gets a metatable that has
+// just been checked (or rebuilt), and the owner frees the block itself, at the result and when
+// an error unwinds past the buffer, rather than leaving that to whatever __close the box then
+// has. What the box's metamethods find afterwards is an empty box.
 
 struct UBox {
   void *box;
   size_t bsize;
 };
+
+bool luaL_isbufferbox(lua_State *L, int idx) {
+  return lua_type(L, idx) == LUA_TUSERDATA && lua_rawlen(L, idx) == sizeof(UBox);
+}
+
+static void freebox(lua_State *L, UBox *box) {
+  void *ud;
+  lua_Alloc allocf = lua_getallocf(L, &ud);
+  if (box->box) allocf(ud, box->box, box->bsize, 0, 0, 0);
+  box->box = nullptr;
+  box->bsize = 0;
+}
 
 static void *resizebox(lua_State *L, int idx, size_t newsize) {
   void *ud;
@@ -378,28 +409,56 @@ static void *resizebox(lua_State *L, int idx, size_t newsize) {
 }
 
 static int boxgc(lua_State *L) {
-  void *ud;
-  lua_Alloc allocf = lua_getallocf(L, &ud);
   // Reachable from Lua through the registry: anything but a box is left alone.
-  UBox *box = static_cast<UBox *>(luaL_testudata(L, 1, "_UBOX*"));
-  if (box == nullptr || lua_rawlen(L, 1) != sizeof(UBox)) return 0;
-  if (box->box) allocf(ud, box->box, box->bsize, 0, 0, 0);
-  box->box = nullptr;
-  box->bsize = 0;
+  if (luaL_isbufferbox(L, 1)) freebox(L, static_cast<UBox *>(lua_touserdata(L, 1)));
   return 0;
 }
 
 static const luaL_Reg boxmt[] = {{"__gc", boxgc}, {"__close", boxgc}, {nullptr, nullptr}};
 
+// True when the table on the top is a box metatable as newbox builds it. Without a metatable of
+// its own, its fields are read raw.
+static bool isboxmt(lua_State *L) {
+  if (!lua_istable(L, -1)) return false;
+  if (lua_getmetatable(L, -1)) {
+    lua_pop(L, 1);
+    return false;
+  }
+  bool ok = true;
+  for (const char *e : {"__gc", "__close"}) {
+    lua_getfield(L, -1, e);
+    ok = ok && lua_tocfunction(L, -1) == boxgc;
+    lua_pop(L, 1);
+  }
+  return ok;
+}
+
 static void newbox(lua_State *L) {
   UBox *box = static_cast<UBox *>(lua_newuserdatauv(L, sizeof(UBox), 0));
   box->box = nullptr;
   box->bsize = 0;
-  if (luaL_newmetatable(L, "_UBOX*")) luaL_setfuncs(L, boxmt, 0);
+  luaL_getmetatable(L, "_UBOX*");
+  if (!isboxmt(L)) { // none yet, or replaced or changed by a program: a fresh one
+    lua_pop(L, 1);
+    lua_createtable(L, 0, 2);
+    lua_pushstring(L, "_UBOX*");
+    lua_setfield(L, -2, "__name");
+    lua_pushvalue(L, -1);
+    lua_setfield(L, LUA_REGISTRYINDEX, "_UBOX*");
+    luaL_setfuncs(L, boxmt, 0);
+  }
   lua_setmetatable(L, -2);
 }
 
 #define buffonstack(B) ((B)->b != (B)->init.b)
+
+// The box of a buffer on the stack. Its address is kept in the inline area, unused by then.
+static UBox *bufferbox(luaL_Buffer *B) { return static_cast<UBox *>(B->init.p); }
+
+luaL_Buffer::~luaL_Buffer() {
+  // Still on the stack: an error is unwinding past the buffer, whose box is still open.
+  if (buffonstack(this) && bufferbox(this)->box == b) freebox(L, bufferbox(this));
+}
 
 // Makes room for sz more bytes; boxidx is where the box is (or is to be) on the stack.
 static char *prepbuffsize(luaL_Buffer *B, size_t sz, int boxidx) {
@@ -419,6 +478,7 @@ static char *prepbuffsize(luaL_Buffer *B, size_t sz, int boxidx) {
     lua_toclose(L, boxidx);
     newbuff = static_cast<char *>(resizebox(L, boxidx, newsize));
     std::memcpy(newbuff, B->b, B->n);
+    B->init.p = lua_touserdata(L, boxidx);
   }
   B->b = newbuff;
   B->size = newsize;
@@ -442,7 +502,9 @@ void luaL_pushresult(luaL_Buffer *B) {
   lua_pushlstring(L, B->b, B->n);
   if (buffonstack(B)) {
     lua_copy(L, -1, -3); // into the reserved slot
-    lua_pop(L, 2);       // string and box; popping closes the box
+    freebox(L, bufferbox(B));
+    luaL_buffinit(L, B); // done: nothing left for the destructor
+    lua_pop(L, 2); // string and box; popping closes the (now empty) box
   }
 }
 

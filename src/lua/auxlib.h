@@ -104,6 +104,11 @@ struct luaL_Buffer {
     long long i;
     char b[LUAL_BUFFERSIZE]; // initial buffer
   } init;
+  luaL_Buffer() : b(init.b) {}
+  luaL_Buffer(const luaL_Buffer &) = delete;
+  luaL_Buffer &operator=(const luaL_Buffer &) = delete;
+  // Frees the block of a buffer left on the stack, as an error unwinds past it.
+  ~luaL_Buffer();
 };
 
 #define luaL_bufflen(bf) ((bf)->n)
@@ -124,3 +129,8 @@ void luaL_pushresultsize(luaL_Buffer *B, size_t sz);
 char *luaL_buffinitsize(lua_State *L, luaL_Buffer *B, size_t sz);
 
 #define luaL_prepbuffer(B) luaL_prepbuffsize(B, LUAL_BUFFERSIZE)
+
+// True when the value at idx is the box of a buffer. A box is told by its size alone, which no
+// program can change: no other userdata of the engine has a 16-byte payload (a typed userdata
+// has at least 24 bytes).
+bool luaL_isbufferbox(lua_State *L, int idx);

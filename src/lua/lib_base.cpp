@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kernel/kernel.h"
 #include "lua/auxlib.h"
 #include "lua/libs.h"
 
@@ -296,7 +297,14 @@ static const char *generic_reader(lua_State *L, void *ud, size_t *size) {
   }
   if (!lua_isstring(L, -1)) luaL_error(L, "reader function must return a string");
   lua_replace(L, RESERVEDSLOT);
-  return lua_tolstring(L, RESERVEDSLOT, size);
+  const char *piece = lua_tolstring(L, RESERVEDSLOT, size);
+  // The lexer's pass over the piece is native work: a reader can hand over the same long
+  // string of blanks again and again. load cannot yield, so like Lua code that cannot, the
+  // reading stops at the ceiling (a native reader runs no instruction that would check it).
+  native_work_add(static_cast<int64_t>(*size) * WORK_BYTE_SCANNED);
+  if ((int64_t)cpu_cycles - (int64_t)cpu_cycles_max + native_work_cycles() > NONYIELD_CEILING)
+    luaL_error(L, "cycle budget exceeded in non-yieldable code");
+  return piece;
 }
 
 int luaB_load(lua_State *L) {
@@ -307,6 +315,7 @@ int luaB_load(lua_State *L) {
   if (s != nullptr) {
     const char *chunkname = luaL_optstring(L, 2, s);
     const char *mode = luaL_optstring(L, 3, "bt");
+    native_work_add(static_cast<int64_t>(l) * WORK_BYTE_SCANNED); // the lexer's pass over it
     status = luaL_loadbufferx(L, s, l, chunkname, mode);
   } else {
     luaL_checktype(L, 1, LUA_TFUNCTION);

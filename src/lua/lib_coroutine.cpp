@@ -62,6 +62,9 @@ static int luaB_coresume(lua_State *L) {
 
 static int auxwrap(lua_State *L) {
   lua_State *co = lua_tothread(L, lua_upvalueindex(1));
+  // The thread is an upvalue, which debug.setupvalue can replace with any value. Any thread
+  // will do: resuming one that is running, normal or dead fails as it does for resume.
+  if (co == nullptr) return luaL_error(L, "bad coroutine state");
   int r = auxresume(L, co, lua_gettop(L));
   if (r < 0) {
     int stat = lua_status(co);

@@ -39,7 +39,7 @@ static int db_getmetatable(lua_State *L) {
 
 // The buffer boxes of the native functions hold raw memory: a program must neither reach one
 // nor dress another value up as one.
-static bool isbox(lua_State *L, int idx) { return luaL_testudata(L, idx, "_UBOX*") != nullptr; }
+static bool isbox(lua_State *L, int idx) { return luaL_isbufferbox(L, idx); }
 
 static int db_setmetatable(lua_State *L) {
   int t = lua_type(L, 2);
@@ -260,7 +260,8 @@ static int db_upvaluejoin(lua_State *L) {
 // The hook installed in the debug interface: calls the thread's Lua hook function.
 static void hookf(lua_State *L, lua_Debug *ar) {
   static const char *const hooknames[] = {"call", "return", "line", "count", "tail call"};
-  lua_getfield(L, LUA_REGISTRYINDEX, HOOKKEY);
+  // The hook table sits in the registry, where a program may have put anything instead.
+  if (lua_getfield(L, LUA_REGISTRYINDEX, HOOKKEY) != LUA_TTABLE) return;
   lua_pushthread(L);
   if (lua_rawget(L, -2) == LUA_TFUNCTION) {
     lua_pushstring(L, hooknames[ar->event]);
@@ -334,8 +335,10 @@ static int db_gethook(lua_State *L) {
   }
   if (hook != hookf) {
     lua_pushliteral(L, "external hook");
+  } else if (lua_getfield(L, LUA_REGISTRYINDEX, HOOKKEY) != LUA_TTABLE) {
+    lua_pop(L, 1); // a program replaced the hook table: no function is known
+    lua_pushnil(L);
   } else {
-    lua_getfield(L, LUA_REGISTRYINDEX, HOOKKEY);
     checkstack(L, L1, 1);
     lua_pushthread(L1);
     lua_xmove(L1, L, 1);

@@ -6,6 +6,7 @@
 #include "lua/auxlib.h"
 #include "lua/libs.h"
 #include "lua/lua.h"
+#include "userdata/userdata.h"
 
 namespace {
 
@@ -235,9 +236,22 @@ lua_Unsigned project(lua_Unsigned ran, lua_Unsigned n, RanState *state) {
   return ran;
 }
 
+// The generator's state is an upvalue of random and randomseed, which debug.setupvalue can
+// replace with any value. A full userdata of its size is a state unless it is a typed userdata:
+// one whose first 16 bytes are a header describing elements inside it, which four random words
+// match only by a chance of about 2^-80. No other userdata of the engine has this size.
+RanState *getranstate(lua_State *L) {
+  const int up = lua_upvalueindex(1);
+  void *p = lua_touserdata(L, up); // not NULL: a userdata, full or light (whose length is 0)
+  if (p == nullptr || lua_rawlen(L, up) != sizeof(RanState) ||
+      is_typed_payload(p, sizeof(RanState)))
+    luaL_error(L, "bad random generator state");
+  return static_cast<RanState *>(p);
+}
+
 int math_random(lua_State *L) {
   lua_Integer low, up;
-  RanState *g = static_cast<RanState *>(lua_touserdata(L, lua_upvalueindex(1)));
+  RanState *g = getranstate(L);
   uint64_t rv = nextrand(g->s);
   switch (lua_gettop(L)) {
     case 0:
@@ -281,7 +295,7 @@ void randseed(lua_State *L, RanState *g) {
 }
 
 int math_randomseed(lua_State *L) {
-  RanState *g = static_cast<RanState *>(lua_touserdata(L, lua_upvalueindex(1)));
+  RanState *g = getranstate(L);
   if (lua_isnone(L, 1)) {
     randseed(L, g);
   } else {

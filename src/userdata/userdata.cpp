@@ -55,6 +55,14 @@ bool ud_view(lua_State *L, int idx, UdView *v) {
   return true;
 }
 
+// The test of ud_view on a payload alone.
+bool is_typed_payload(const void *payload, size_t size) {
+  auto *h = static_cast<const UserdataHeader *>(payload);
+  if (size < sizeof(UserdataHeader) || !known_type(h->type & 31)) return false;
+  unsigned __int128 count = (unsigned __int128)h->width * h->height * h->depth;
+  return count != 0 && count * (unsigned)ud_esize(h->type & 31) <= size - sizeof(UserdataHeader);
+}
+
 int64_t ud_arg(lua_State *L, int idx, int64_t def) {
   return (int32_t)(uint32_t)(uint64_t)hvx_intp(L, idx, def);
 }

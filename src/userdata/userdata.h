@@ -46,6 +46,11 @@ UserdataHeader *push_duplicate_userdata(lua_State *L, UserdataHeader *ud);
 int32_t get_userdata_len2(UserdataHeader *a, UserdataHeader *b, int32_t aoff, int32_t len,
                           int32_t boff);
 
+// True when the payload of a full userdata of size bytes is a typed userdata's: a header that
+// describes one of the five element types and elements inside the block. Every typed userdata's
+// is; a header is written only by creation and mutate, which keep it so.
+bool is_typed_payload(const void *payload, size_t size);
+
 // Registers the globals userdata, vec, get, set and the metatable USERDATA. The kernel calls
 // it last when it creates a process state.
 void add_userdata_metatable_functions(lua_State *L);

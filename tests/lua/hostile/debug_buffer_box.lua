@@ -41,4 +41,27 @@ local r = string.gsub(big, "a", function(c)
 end)
 assert(#r == 40000 and r:sub(1, 4) == "bbbb")
 assert(seen > 0 and writes == 0)
+
+-- nor once the registry's box metatable has been swapped: a box is known by what it is, and
+-- freeing by hand whatever shows up frees nothing in use
+local freed, calls = 0, 0
+r = string.gsub(big, "a", function(c)
+  calls = calls + 1
+  if calls == 1000 then -- the buffer has moved to its box
+    reg["_UBOX*"] = {}
+    for i = 1, 12 do
+      local name, v = debug.getlocal(2, i)
+      if name == nil then break end
+      if type(v) == "userdata" then
+        reg["_UBOX*"] = boxmt
+        boxmt.__gc(v)
+        freed = freed + 1
+      end
+    end
+    freed = -1
+  end
+  return "bb"
+end)
+assert(#r == 40000 and freed == -1)
+reg["_UBOX*"] = boxmt
 print("ok")
