@@ -745,7 +745,8 @@ int lua_load(lua_State *L, lua_Reader reader, void *data, const char *chunkname,
   if (status == LUA_OK) {
     LClosure *f = clLvalue(s2v(L->top - 1));
     if (f->nupvalues >= 1) { // the first upvalue is the globals table
-      const TValue *gt = &hvalue(&G(L)->l_registry)->array[LUA_RIDX_GLOBALS - 1];
+      // A program can empty the registry's array part through debug.getregistry.
+      const TValue *gt = luaH_getint(hvalue(&G(L)->l_registry), LUA_RIDX_GLOBALS);
       setobj(L, f->upvals[0]->v, gt);
       luaC_barrier(L, f->upvals[0], gt);
     }

@@ -187,6 +187,15 @@ do
   assert(coroutine.wrap(function() return 7 end)() == 7)
   reg[1] = main
   assert(load("return x")() == nil)
+  -- with the registry's array part gone, load finds no globals table
+  reg[1], reg[2] = nil, nil
+  for i = 1, 100 do reg["k" .. i] = i end
+  collectgarbage()
+  local f = load("return x")
+  assert(not pcall(f))
+  for i = 1, 100 do reg["k" .. i] = nil end
+  reg[1], reg[2] = main, G
+  assert(load("return x")() == nil)
 end
 
 collectgarbage()
