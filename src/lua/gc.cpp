@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "kernel/kernel.h"
 #include "lua/do.h"
 #include "lua/func.h"
 #include "lua/mem.h"
@@ -58,6 +59,23 @@
   { if (t) markobject(g, t); }
 
 #define gnodelast(h) gnode(h, cast_sizet(sizenode(h)))
+
+// The collector's work counts as native work of the running slice: the units of its step
+// accounting, and each object it traverses or sweeps (what a small object costs lies mostly
+// in reaching it). Tallied here and added to the meter once per step or collection. The
+// collections that a stress build runs at every allocation are not the program's.
+static lu_mem gcunits = 0, gcvisits = 0;
+#ifdef HALVORAN_GC_STRESS
+static int stress_collection = 0;
+#endif
+static void meterwork() {
+  int64_t units = cast(int64_t, gcunits) * WORK_GC_UNIT + cast(int64_t, gcvisits) * WORK_GC_OBJECT;
+  gcunits = gcvisits = 0;
+#ifdef HALVORAN_GC_STRESS
+  if (stress_collection) return;
+#endif
+  native_work_add(units);
+}
 
 // The global record has no spare byte, so the "finalizers are running" flag lives in the main
 // thread's spare mark bit, which the collector never repaints and which no object else uses.
@@ -402,6 +420,7 @@ static int traversethread(global_State *g, lua_State *th) {
 
 static lu_mem propagatemark(global_State *g) {
   GCObject *o = g->gray;
+  gcvisits++;
   nw2black(o);
   g->gray = *getgclist(o);
   switch (o->tt) {
@@ -434,8 +453,9 @@ static void convergeephemerons(global_State *g) {
       Table *h = gco2t(w);
       next = h->gclist;
       nw2black(h);
+      gcunits += 1 + luaH_realasize(h) + sizenode(h); // each pass may traverse them all again
       if (traverseephemeron(g, h, dir)) {
-        propagateall(g);
+        gcunits += propagateall(g);
         changed = 1;
       }
     }
@@ -536,6 +556,7 @@ static GCObject **sweeplist(lua_State *L, GCObject **p, int countin, int *counto
       p = &curr->next;
     }
   }
+  gcvisits += i;
   if (countout) *countout = i;
   return (*p == NULL) ? NULL : p;
 }
@@ -725,7 +746,9 @@ static GCObject **sweepgen(lua_State *L, global_State *g, GCObject **p, GCObject
   };
   int white = luaC_white(g);
   GCObject *curr;
+  lu_mem count = 0;
   while ((curr = *p) != limit) {
+    count++;
     if (iswhite(curr)) {
       lua_assert(!isold(curr) && isdead(g, curr));
       *p = curr->next;
@@ -741,12 +764,16 @@ static GCObject **sweepgen(lua_State *L, global_State *g, GCObject **p, GCObject
       p = &curr->next;
     }
   }
+  gcvisits += count;
   return p;
 }
 
 static void whitelist(global_State *g, GCObject *p) {
   int white = luaC_white(g);
-  for (; p != NULL; p = p->next) p->marked = cast_byte((p->marked & ~maskgcbits) | white);
+  lu_mem count = 0;
+  for (; p != NULL; p = p->next, count++)
+    p->marked = cast_byte((p->marked & ~maskgcbits) | white);
+  gcvisits += count;
 }
 
 // Keeps in a gray list only what the next cycle must see: objects touched in this cycle
@@ -792,13 +819,15 @@ static void correctgraylists(global_State *g) {
 // Old1 objects become old; the black ones are marked again so that what they refer to (which
 // may be young) is traversed.
 static void markold(global_State *g, GCObject *from, GCObject *to) {
-  for (GCObject *p = from; p != to; p = p->next) {
+  lu_mem count = 0;
+  for (GCObject *p = from; p != to; p = p->next, count++) {
     if (getage(p) == G_OLD1) {
       lua_assert(!iswhite(p));
       changeage(p, G_OLD1, G_OLD);
       if (isblack(p)) reallymarkobject(g, p);
     }
   }
+  gcvisits += count;
 }
 
 static void finishgencycle(lua_State *L, global_State *g) {
@@ -819,7 +848,7 @@ static void youngcollection(lua_State *L, global_State *g) {
   }
   markold(g, g->finobj, g->finobjrold);
   markold(g, g->tobefnz, NULL);
-  atomic(L);
+  gcunits += atomic(L);
 
   g->gcstate = GCSswpallgc;
   psurvival = sweepgen(L, g, &g->allgc, g->survival, &g->firstold1);
@@ -843,7 +872,9 @@ static void youngcollection(lua_State *L, global_State *g) {
 static void sweep2old(lua_State *L, GCObject **p) {
   GCObject *curr;
   global_State *g = G(L);
+  lu_mem count = 0;
   while ((curr = *p) != NULL) {
+    count++;
     if (iswhite(curr)) {
       lua_assert(isdead(g, curr));
       *p = curr->next;
@@ -860,6 +891,7 @@ static void sweep2old(lua_State *L, GCObject **p) {
       p = &curr->next;
     }
   }
+  gcvisits += count;
 }
 
 // Ends a cycle (after its atomic phase) by making everything alive old.
@@ -882,6 +914,7 @@ static lu_mem entergen(lua_State *L, global_State *g) {
   luaC_runtilstate(L, bitmask(GCSpause));
   luaC_runtilstate(L, bitmask(GCSpropagate));
   lu_mem numobjs = atomic(L);
+  gcunits += numobjs;
   atomic2gen(L, g);
   setminordebt(g);
   return numobjs;
@@ -907,6 +940,7 @@ void luaC_changemode(lua_State *L, int newmode) {
       enterinc(g);
   }
   g->lastatomic = 0;
+  meterwork();
 }
 
 static lu_mem fullgen(lua_State *L, global_State *g) {
@@ -921,6 +955,7 @@ static void stepgenfull(lua_State *L, global_State *g) {
   if (g->gckind == KGC_GEN) enterinc(g);
   luaC_runtilstate(L, bitmask(GCSpropagate));
   lu_mem newatomic = atomic(L);
+  gcunits += newatomic;
   if (newatomic < lastatomic + (lastatomic >> 3)) {
     atomic2gen(L, g);
     setminordebt(g);
@@ -1076,7 +1111,8 @@ static lu_mem singlestep(lua_State *L) {
 
 void luaC_runtilstate(lua_State *L, int statesmask) {
   global_State *g = G(L);
-  while (!testbit(statesmask, g->gcstate)) singlestep(L);
+  while (!testbit(statesmask, g->gcstate)) gcunits += singlestep(L);
+  meterwork();
 }
 
 // One incremental step: work proportional to the debt (at least a step's worth), then the
@@ -1092,6 +1128,7 @@ static void incstep(lua_State *L, global_State *g) {
   }
   do {
     lu_mem work = singlestep(L);
+    gcunits += work;
     debt -= cast(l_mem, work);
   } while (debt > -stepsize && g->gcstate != GCSpause);
   if (g->gcstate == GCSpause)
@@ -1119,6 +1156,7 @@ void luaC_fullgc(lua_State *L, int isemergency) {
   else
     fullgen(L, g);
   g->gcemergency = oldemergency;
+  meterwork();
 }
 
 void luaC_step(lua_State *L) {
@@ -1126,12 +1164,16 @@ void luaC_step(lua_State *L) {
   // Stopped: the debt keeps growing, so that a "step" asked for later pays for all of it.
   if (!g->gcrunning) return;
 #ifdef HALVORAN_GC_STRESS
+  int saved = stress_collection;
+  stress_collection = 1;
   luaC_fullgc(L, 0);
+  stress_collection = saved;
 #else
   if (isdecGCmodegen(g))
     genstep(L, g);
   else
     incstep(L, g);
+  meterwork();
 #endif
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kernel/kernel.h"
 #include "lua/auxlib.h"
 #include "lua/libs.h"
 
@@ -15,6 +16,7 @@ static int luaB_print(lua_State *L) {
     const char *s = luaL_tolstring(L, i, &l);
     if (i > 1) std::fwrite("\t", 1, 1, stdout);
     std::fwrite(s, 1, l, stdout);
+    native_work_add((int64_t)l * WORK_BYTE_COMPARED);
     lua_pop(L, 1);
   }
   std::fwrite("\n", 1, 1, stdout);

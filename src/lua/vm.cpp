@@ -116,7 +116,9 @@ lua_Integer luaV_shiftl(lua_Integer x, lua_Integer y) {
 // ---------------------------------------------------------------------------------------------
 // Comparisons
 
-// Compares two strings with strcoll, piece by piece across embedded zeros.
+// Compares two strings with strcoll, piece by piece across embedded zeros. The bytes looked
+// at count as native work: an equal piece its length and a call, the differing one its common
+// prefix (found only for long strings: short ones cost less than the instruction).
 static int l_strcmp(const TString *ls, const TString *rs) {
   const char *l = getstr(ls);
   size_t ll = tsslen(ls);
@@ -124,8 +126,14 @@ static int l_strcmp(const TString *ls, const TString *rs) {
   size_t lr = tsslen(rs);
   for (;;) {
     int temp = strcoll(l, r);
-    if (temp != 0) return temp;
+    if (temp != 0) {
+      size_t n = ll < lr ? ll : lr;
+      if (l_unlikely(n > 256)) luaS_eqprefix(l, r, n);
+      return temp;
+    }
     size_t len = strlen(l); // both are equal up to a zero byte
+    // strcoll and strlen both pass over it, the second in cache
+    native_work_add((int64_t)len * WORK_BYTE_COMPARED * 3 / 2 + WORK_PIECE);
     if (len == lr) return (len == ll) ? 0 : 1;
     if (len == ll) return -1;
     len++;
@@ -356,6 +364,7 @@ void luaV_concat(lua_State *L, int total) {
       } else {
         ts = luaS_createlngstrobj(L, tl);
         copy2buff(top, n, getstr(ts));
+        native_work_add((int64_t)tl * WORK_BYTE_COMPARED);
       }
       setsvalue2s(L, top - n, ts);
     }
@@ -1039,6 +1048,7 @@ returning:
       vmbreak;
     }
   gettable_other:
+    if (l_unlikely(ttislngstring(rc))) goto gettable_long;
     if (luaV_fastget(L, rb, rc, slot, luaH_get)) {
       setobj2s(L, ra, slot);
       vmbreak;
@@ -1046,6 +1056,13 @@ returning:
   gettable_finish:
     Protect(luaV_finishget(L, rb, rc, ra, slot));
     vmbreak;
+  gettable_long: // a long key is hashed and compared: native work, which may end the slice
+    if (luaV_fastget(L, rb, rc, slot, luaH_get)) {
+      setobj2s(L, ra, slot);
+      setlim();
+      vmbreak;
+    }
+    goto gettable_finish;
   }
   vmcase(OP_GETI) {
     const TValue *slot;
@@ -1108,6 +1125,7 @@ returning:
       vmbreak;
     }
   settable_other:
+    if (l_unlikely(ttislngstring(rb))) goto settable_long;
     if (luaV_fastget(L, s2v(ra), rb, slot, luaH_get)) {
       luaV_finishfastset(L, s2v(ra), slot, rc);
       vmbreak;
@@ -1115,6 +1133,13 @@ returning:
   settable_finish:
     Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
     vmbreak;
+  settable_long: // as in OP_GETTABLE
+    if (luaV_fastget(L, s2v(ra), rb, slot, luaH_get)) {
+      luaV_finishfastset(L, s2v(ra), slot, rc);
+      setlim();
+      vmbreak;
+    }
+    goto settable_finish;
   }
   vmcase(OP_SETI) {
     const TValue *slot;
@@ -1477,7 +1502,10 @@ returning:
       cond = ivalue(rav) == ivalue(rb);
     else if (ttisshrstring(rb))
       cond = tsvalue(rav) == tsvalue(rb);
-    else
+    else if (ttislngstring(rb)) {
+      cond = luaS_eqlngstr(tsvalue(rav), tsvalue(rb));
+      setlim(); // comparing the bytes is native work, which may end the slice
+    } else
       cond = luaV_rawequalobj(rav, rb); // constants never have metamethods
     docondjump();
     vmbreak;

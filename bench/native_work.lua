@@ -1,0 +1,99 @@
+-- Calibration of the native work meter: for each metered kind of work, a loop that does little
+-- but that work, run for a number of slices. Run with a budget far above a frame's
+-- (bench/run uses --budget 1000000000), so that only the meter ends the slices: each slice is
+-- then one frame's worth of native work, and bench/run times the "start" and "end" lines of
+-- each kind as they arrive. Every operation is small beside a frame's worth, so the slices
+-- overshoot little.
+local FRAMES = 20
+
+-- Runs op until the machine has ended `frames` slices.
+local function slices(frames, op)
+  _yielded_to_escape_slice(0)
+  local n = 0
+  while n < frames do
+    op()
+    if _yielded_to_escape_slice() then
+      n = n + 1
+      _yielded_to_escape_slice(0)
+    end
+  end
+end
+
+local function measure(name, op)
+  slices(1, op) -- warm up, and start on a fresh slice
+  print("start " .. name)
+  slices(FRAMES, op)
+  print("end " .. name)
+end
+
+local KB, MB = 1024, 1024 * 1024
+local sink
+
+-- Two distinct, equal strings: the bytes are compared every time.
+local a = string.rep("x", 12 * MB)
+local b = string.rep("x", 12 * MB - 1) .. "x"
+measure("compare == 12 MB", function() sink = a == b end)
+measure("compare <= 12 MB", function() sink = a <= b end)
+a = string.rep("x", MB)
+b = string.rep("x", MB - 1) .. "x"
+collectgarbage()
+measure("compare == 1 MB", function() sink = a == b end)
+local z1 = string.rep("\0", 64 * KB)
+local z2 = string.rep("\0", 64 * KB - 1) .. "\0"
+measure("compare <= zeros", function() sink = z1 <= z2 end)
+
+-- Copies make new strings: blocks of a size that the allocator reuses, so that this measures
+-- the copy and not the system's paging.
+local half = string.rep("y", 128 * KB)
+measure("concat 256 KB", function() sink = half .. half end)
+local src = string.rep("z", 256 * KB)
+local i = 0
+measure("sub 256 KB", function()
+  i = i % 64 + 1
+  sink = src:sub(i)
+end)
+local keys = {}
+measure("sub and hash 256 KB", function()
+  i = i % 64 + 1
+  sink = keys[src:sub(i)]
+end)
+
+local euro = string.rep("\u{20AC}", MB // 3)
+measure("utf8.len 3-byte chars", function() sink = utf8.len(euro) end)
+local ascii = string.rep("abcd", MB // 4)
+measure("utf8.len ascii", function() sink = utf8.len(ascii) end)
+local conts = "a" .. string.rep("\x80", MB)
+measure("utf8.offset back", function() sink = utf8.offset(conts, 0, #conts) end)
+local skip = utf8.codes(conts, true)
+measure("utf8.codes skip", function() sink = skip(conts, 1) end)
+
+local s1k = string.rep("a", 1000)
+measure("match .-b 1 KB", function() sink = string.find(s1k, ".-b") end)
+
+-- The collector over heaps of about 2 MB of different shapes.
+local heap = {}
+for k = 1, 30000 do heap[k] = {k} end
+measure("collect small tables", function() collectgarbage() end)
+heap = {}
+for k = 1, 8 do
+  local t = {}
+  for j = 1, 16384 do t[j] = j end
+  heap[k] = t
+end
+measure("collect arrays", function() collectgarbage() end)
+heap = {}
+for k = 1, 40000 do heap[k] = "s" .. k end
+measure("collect strings", function() collectgarbage() end)
+heap = {}
+for k = 1, 30000 do heap[k] = function() return k end end
+measure("collect closures", function() collectgarbage() end)
+heap = {}
+for k = 1, 30000 do heap[k] = {k} end
+collectgarbage("generational")
+measure("collect generational", function() collectgarbage() end)
+measure("switch modes", function()
+  collectgarbage("incremental")
+  collectgarbage("generational")
+end)
+collectgarbage("incremental")
+print("done")
