@@ -67,6 +67,18 @@ measure("utf8.offset back", function() sink = utf8.offset(conts, 0, #conts) end)
 local skip = utf8.codes(conts, true)
 measure("utf8.codes skip", function() sink = skip(conts, 1) end)
 
+local blanks = string.rep(" ", MB) .. "1"
+measure("tonumber blanks", function() sink = tonumber(blanks) end)
+local digits = string.rep("7", MB)
+measure("tonumber digits", function() sink = tonumber(digits) end)
+local emptied = {}
+for k = 1, 256 * KB do emptied[k] = k end
+for k = 1, 256 * KB do emptied[k] = nil end
+measure("next over empty slots", function() sink = next(emptied) end)
+emptied = nil
+local line = string.rep("p", 64 * KB)
+measure("print 64 KB", function() print(line) end)
+
 local s1k = string.rep("a", 1000)
 measure("match .-b 1 KB", function() sink = string.find(s1k, ".-b") end)
 

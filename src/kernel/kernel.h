@@ -84,8 +84,9 @@ constexpr int64_t NATIVE_WORK_PER_CYCLE = NATIVE_WORK_FRAME / FRAME_CYCLES;
 // Weights (units per byte, step, call or collector unit).
 constexpr int64_t WORK_BYTE_COMPARED = 3;  // memcmp, memchr and memcpy over a block
 constexpr int64_t WORK_BYTE_HASHED = 80;   // hashing a long string
-constexpr int64_t WORK_BYTE_SCANNED = 24;  // a loop that tests each byte (utf8 skips, case maps)
+constexpr int64_t WORK_BYTE_SCANNED = 24;  // a loop that tests each byte or table slot, numerals
 constexpr int64_t WORK_BYTE_DECODED = 80;  // decoding UTF-8
+constexpr int64_t WORK_BYTE_WRITTEN = 64;  // written to the host's output
 constexpr int64_t WORK_MATCH_STEP = 640;   // one step of the pattern matcher
 constexpr int64_t WORK_GC_UNIT = 24;       // one unit of the collector's step accounting
 constexpr int64_t WORK_GC_OBJECT = 320;    // an object the collector traverses or sweeps

@@ -2,6 +2,7 @@
 // variation: a colliding node that is not in its main position is moved out of the way).
 #include "lua/table.h"
 
+#include "kernel/kernel.h"
 #include "lua/debug.h"
 #include "lua/do.h"
 #include "lua/gc.h"
@@ -135,11 +136,19 @@ static unsigned int findindex(lua_State *L, Table *t, TValue *key, unsigned int 
   return (i + 1) + asize;
 }
 
+// Empty slots skipped in one step count as native work: a table emptied after it was large
+// would otherwise let each call scan all of it for a few cycles.
+static void meterskip(unsigned int from, unsigned int to) {
+  if (l_unlikely(to - from > 64)) native_work_add((int64_t)(to - from) * WORK_BYTE_SCANNED);
+}
+
 int luaH_next(lua_State *L, Table *t, TValue *key) {
   unsigned int asize = luaH_realasize(t);
-  unsigned int i = findindex(L, t, s2v(key), asize);
+  unsigned int start = findindex(L, t, s2v(key), asize);
+  unsigned int i = start;
   for (; i < asize; i++) {
     if (!isempty(&t->array[i])) {
+      meterskip(start, i);
       setivalue(s2v(key), (lua_Integer)i + 1);
       setobj2s(L, key + 1, &t->array[i]);
       return 1;
@@ -147,12 +156,14 @@ int luaH_next(lua_State *L, Table *t, TValue *key) {
   }
   for (i -= asize; cast_int(i) < sizenode(t); i++) {
     if (!isempty(gval(gnode(t, i)))) {
+      meterskip(start, i + asize);
       Node *n = gnode(t, i);
       getnodekey(L, s2v(key), n);
       setobj2s(L, key + 1, gval(n));
       return 1;
     }
   }
+  meterskip(start, i + asize);
   return 0;
 }
 

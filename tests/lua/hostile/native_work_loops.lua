@@ -2,7 +2,7 @@
 -- expect-exit: 3
 -- expect-stderr: stopped after 30 frames
 -- max-rss-mb: 160
--- Loops whose every instruction compares, hashes or decodes megabytes for a few cycles: a
+-- Loops whose every instruction compares, decodes or scans megabytes for a few cycles: a
 -- frame's worth of such native work ends the slice at the next instruction. Each phase runs
 -- in a coroutine and does over two frames' worth: every forced yield returns true and nothing
 -- else to the resumer, so at least three resumes show that the slice ended inside the loop,
@@ -48,5 +48,13 @@ assert(resumes(function() for _ = 1, 48 do sink = step(conts, 1) end end) >= 3, 
 assert(resumes(function() for _ = 1, 48 do sink = utf8.offset(conts, 0, #conts) end end) >= 3,
        "utf8.offset")
 conts, step = nil, nil
+
+-- Numerals padded with blanks, and a table whose many slots are all empty.
+local padded = string.rep(" ", 2 * MB) .. "1"
+assert(resumes(function() for _ = 1, 48 do sink = tonumber(padded) end end) >= 3, "tonumber")
+padded = nil
+local emptied = load("return {" .. string.rep("nil, ", 256 * 1024) .. "}")()
+assert(resumes(function() for _ = 1, 380 do sink = next(emptied) end end) >= 3, "next")
+emptied = nil
 
 while true do sink = a == b end
