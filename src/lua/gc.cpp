@@ -1126,11 +1126,12 @@ static void incstep(lua_State *L, global_State *g) {
     l_mem units = (cast(l_mem, 1) << g->gcstepsize) / WORK2MEM;
     if (units <= MAX_LMEM / stepmul) stepsize = units * stepmul;
   }
+  l_mem start = debt;
   do {
     lu_mem work = singlestep(L);
-    gcunits += work;
     debt -= cast(l_mem, work);
   } while (debt > -stepsize && g->gcstate != GCSpause);
+  gcunits += cast(lu_mem, start) - cast(lu_mem, debt);
   if (g->gcstate == GCSpause)
     setpause(g);
   else {

@@ -163,7 +163,6 @@ TString *luaS_newlstr(lua_State *L, const char *str, size_t l) {
   if (l <= LUAI_MAXSHORTLEN) return internshrstr(L, str, l);
   TString *ts = luaS_createlngstrobj(L, l);
   memcpy(getstr(ts), str, l * sizeof(char));
-  native_work_add((int64_t)l * WORK_BYTE_COMPARED);
   return ts;
 }
 

@@ -37,6 +37,7 @@ static const Node dummynode_ = {{{NULL}, LUA_VEMPTY, LUA_VNIL, 0, {NULL}}};
 #define dummynode (&dummynode_)
 
 static const TValue absentkey = {ABSTKEYCONSTANT};
+const TValue luaH_longkey = {ABSTKEYCONSTANT};
 
 // A float with an exact integer value in range becomes that integer (NaN fails the test).
 static int flttoint(lua_Number n, lua_Integer *p) {
@@ -452,6 +453,21 @@ const TValue *luaH_get(Table *t, const TValue *key) {
     case LUA_VSHRSTR: return luaH_getshortstr(t, tsvalue(key));
     case LUA_VNUMINT: return luaH_getint(t, ivalue(key));
     case LUA_VNIL: case LUA_VEMPTY: case LUA_VABSTKEY: return &absentkey;
+    case LUA_VNUMFLT: {
+      lua_Integer k;
+      if (flttoint(fltvalue(key), &k)) return luaH_getint(t, k);
+      return getgeneric(t, key, 0);
+    }
+    default: return getgeneric(t, key, 0);
+  }
+}
+
+const TValue *luaH_getnolong(Table *t, const TValue *key) {
+  switch (ttypetag(key)) {
+    case LUA_VSHRSTR: return luaH_getshortstr(t, tsvalue(key));
+    case LUA_VNUMINT: return luaH_getint(t, ivalue(key));
+    case LUA_VNIL: case LUA_VEMPTY: case LUA_VABSTKEY: return &absentkey;
+    case LUA_VLNGSTR: return &luaH_longkey;
     case LUA_VNUMFLT: {
       lua_Integer k;
       if (flttoint(fltvalue(key), &k)) return luaH_getint(t, k);

@@ -265,6 +265,22 @@ int luaV_equalobj(lua_State *L, const TValue *t1, const TValue *t2) {
 // ---------------------------------------------------------------------------------------------
 // Indexing
 
+// The interpreter leaves the lookup of long keys to luaV_finishget and luaV_finishset (see
+// luaH_getnolong). Out of line, so that the common entries stay as they were.
+[[gnu::noinline, gnu::cold]] static void finishgetlong(lua_State *L, const TValue *t, TValue *key,
+                                                     StkId val) {
+  const TValue *slot = luaH_get(hvalue(t), key);
+  if (isempty(slot)) return luaV_finishget(L, t, key, val, slot);
+  setobj2s(L, val, slot);
+}
+
+[[gnu::noinline, gnu::cold]] static void finishsetlong(lua_State *L, const TValue *t, TValue *key,
+                                                     TValue *val) {
+  const TValue *slot = luaH_get(hvalue(t), key);
+  if (isempty(slot)) return luaV_finishset(L, t, key, val, slot);
+  luaV_finishfastset(L, t, slot, val);
+}
+
 void luaV_finishget(lua_State *L, const TValue *t, TValue *key, StkId val, const TValue *slot) {
   const TValue *tm;
   for (int loop = 0; loop < MAXTAGLOOP; loop++) {
@@ -272,6 +288,7 @@ void luaV_finishget(lua_State *L, const TValue *t, TValue *key, StkId val, const
       tm = luaT_gettmbyobj(L, t, TM_INDEX);
       if (l_unlikely(notm(tm))) luaG_typeerror(L, t, "index");
     } else { // a table whose slot is empty
+      if (l_unlikely(slot == &luaH_longkey)) return finishgetlong(L, t, key, val);
       tm = fasttm(L, hvalue(t)->metatable, TM_INDEX);
       if (tm == NULL) {
         setnilvalue(s2v(val));
@@ -295,6 +312,7 @@ void luaV_finishset(lua_State *L, const TValue *t, TValue *key, TValue *val, con
   for (int loop = 0; loop < MAXTAGLOOP; loop++) {
     const TValue *tm;
     if (slot != NULL) { // a table
+      if (l_unlikely(slot == &luaH_longkey)) return finishsetlong(L, t, key, val);
       Table *h = hvalue(t);
       tm = fasttm(L, h->metatable, TM_NEWINDEX);
       if (tm == NULL) { // raw store
@@ -1048,21 +1066,13 @@ returning:
       vmbreak;
     }
   gettable_other:
-    if (l_unlikely(ttislngstring(rc))) goto gettable_long;
-    if (luaV_fastget(L, rb, rc, slot, luaH_get)) {
+    if (luaV_fastget(L, rb, rc, slot, luaH_getnolong)) {
       setobj2s(L, ra, slot);
       vmbreak;
     }
   gettable_finish:
     Protect(luaV_finishget(L, rb, rc, ra, slot));
     vmbreak;
-  gettable_long: // a long key is hashed and compared: native work, which may end the slice
-    if (luaV_fastget(L, rb, rc, slot, luaH_get)) {
-      setobj2s(L, ra, slot);
-      setlim();
-      vmbreak;
-    }
-    goto gettable_finish;
   }
   vmcase(OP_GETI) {
     const TValue *slot;
@@ -1125,21 +1135,13 @@ returning:
       vmbreak;
     }
   settable_other:
-    if (l_unlikely(ttislngstring(rb))) goto settable_long;
-    if (luaV_fastget(L, s2v(ra), rb, slot, luaH_get)) {
+    if (luaV_fastget(L, s2v(ra), rb, slot, luaH_getnolong)) {
       luaV_finishfastset(L, s2v(ra), slot, rc);
       vmbreak;
     }
   settable_finish:
     Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
     vmbreak;
-  settable_long: // as in OP_GETTABLE
-    if (luaV_fastget(L, s2v(ra), rb, slot, luaH_get)) {
-      luaV_finishfastset(L, s2v(ra), slot, rc);
-      setlim();
-      vmbreak;
-    }
-    goto settable_finish;
   }
   vmcase(OP_SETI) {
     const TValue *slot;
@@ -1502,11 +1504,14 @@ returning:
       cond = ivalue(rav) == ivalue(rb);
     else if (ttisshrstring(rb))
       cond = tsvalue(rav) == tsvalue(rb);
-    else if (ttislngstring(rb)) {
-      cond = luaS_eqlngstr(tsvalue(rav), tsvalue(rb));
-      setlim(); // comparing the bytes is native work, which may end the slice
-    } else
+    else {
       cond = luaV_rawequalobj(rav, rb); // constants never have metamethods
+      if (l_unlikely(ttislngstring(rb))) goto eqk_long;
+    }
+    docondjump();
+    vmbreak;
+  eqk_long: l_coldlabel; // comparing the bytes is native work, which may end the slice
+    setlim();
     docondjump();
     vmbreak;
   }
