@@ -63,10 +63,11 @@
 // The collector's work counts as native work of the running slice: the units of its step
 // accounting, and each object it traverses or sweeps (what a small object costs lies mostly
 // in reaching it). Tallied here and added to the meter once per step or collection. The
-// collections that a stress build runs at every allocation are not the program's.
+// collections that a stress build runs at every allocation are not the program's; a step
+// that it asks for through lua_gc is.
 static lu_mem gcunits = 0, gcvisits = 0;
 #ifdef HALVORAN_GC_STRESS
-static int stress_collection = 0;
+static int stress_collection = 0, requested_step = 0;
 #endif
 static void meterwork() {
   int64_t units = cast(int64_t, gcunits) * WORK_GC_UNIT + cast(int64_t, gcvisits) * WORK_GC_OBJECT;
@@ -1166,7 +1167,7 @@ void luaC_step(lua_State *L) {
   if (!g->gcrunning) return;
 #ifdef HALVORAN_GC_STRESS
   int saved = stress_collection;
-  stress_collection = 1;
+  stress_collection = !requested_step;
   luaC_fullgc(L, 0);
   stress_collection = saved;
 #else
@@ -1213,6 +1214,9 @@ int lua_gc(lua_State *L, int what, ...) {
       l_mem debt = 1; // stays positive when a step really runs
       lu_byte oldrunning = g->gcrunning;
       g->gcrunning = 1;
+#ifdef HALVORAN_GC_STRESS
+      requested_step = 1;
+#endif
       if (data == 0) {
         luaE_setdebt(g, 0);
         luaC_step(L);
@@ -1221,6 +1225,9 @@ int lua_gc(lua_State *L, int what, ...) {
         luaE_setdebt(g, debt);
         luaC_checkGC(L);
       }
+#ifdef HALVORAN_GC_STRESS
+      requested_step = 0;
+#endif
       g->gcrunning = oldrunning;
       if (debt > 0 && g->gcstate == GCSpause) res = 1;
       break;
