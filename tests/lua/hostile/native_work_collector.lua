@@ -2,6 +2,7 @@
 -- expect-exit: 3
 -- expect-stderr: stopped after 30 frames
 -- max-rss-mb: 160
+-- expect-stdout: every phase ended its slices
 -- Collections of a heap of small objects in a loop cost a few cycles each: a frame's worth of
 -- the collector's work ends the slice at the next instruction. Each phase runs in a coroutine
 -- and does over two frames' worth, so that the coroutine is resumed at least three times.
@@ -30,4 +31,5 @@ assert(resumes(function()
 end) >= 3, "mode switches")
 collectgarbage("incremental")
 
+print("every phase ended its slices")
 while true do collectgarbage() end

@@ -2,6 +2,7 @@
 -- expect-exit: 3
 -- expect-stderr: stopped after 30 frames
 -- max-rss-mb: 160
+-- expect-stdout: every phase ended its slices
 -- Loops whose every instruction compares, decodes or scans megabytes for a few cycles: a
 -- frame's worth of such native work ends the slice at the next instruction. Each phase runs
 -- in a coroutine and does over two frames' worth: every forced yield returns true and nothing
@@ -57,4 +58,5 @@ local emptied = load("return {" .. string.rep("nil, ", 256 * 1024) .. "}")()
 assert(resumes(function() for _ = 1, 380 do sink = next(emptied) end end) >= 3, "next")
 emptied = nil
 
+print("every phase ended its slices")
 while true do sink = a == b end
