@@ -420,7 +420,8 @@ int64_t run_process_slice(Process *p, double fraction, int *status_out) {
   }
   cpu_cycles = (int32_t)start;
   cpu_superyielding = 0;
-  native_work = 0;
+  bool nested = s_work_limit == NATIVE_WORK_FRAME; // run from inside another slice
+  if (!nested) native_work = 0;
   native_work_limit = NATIVE_WORK_FRAME;
   p->frame_ended = 0;
 
@@ -468,8 +469,9 @@ int64_t run_process_slice(Process *p, double fraction, int *status_out) {
   cpu_cycles = s_cycles;
   cpu_cycles_max = s_max;
   cpu_superyielding = s_super;
-  native_work = s_work;
+  if (!nested) native_work = s_work;
   native_work_limit = s_work_limit;
+  if (native_work > native_work_limit) native_work_spent(); // the outer slice ends too
   cproc = saved;
   if (status_out) *status_out = status;
   return booked;

@@ -72,20 +72,25 @@ extern int32_t frame_cycles_left;
 // The native work meter. Work done inside native functions (bytes compared, scanned, copied or
 // hashed, matcher steps, the collector's work) is not charged, but a loop of cheap instructions
 // that each start much of it would hold the machine. The meter counts that work in units of
-// roughly a sixteenth of a nanosecond on the reference machine; a slice whose work passes
+// roughly a sixty-fourth of a nanosecond on the reference machine; a slice whose work passes
 // what a whole frame of cycles would take ends at the next instruction that can yield (the
 // same forced yield as a failed final allocation, so no charge moves), and code that cannot
-// yield counts it toward its cycle ceiling. The per-kind weights are calibrated by
-// bench/native_work.lua.
-constexpr int64_t NATIVE_WORK_FRAME = (int64_t)1 << 28;
+// yield counts the work past that point toward its cycle ceiling. A slice run from inside
+// another one continues the outer slice's count, and the outer slice keeps what it adds. The
+// per-kind weights are calibrated by bench/native_work.lua.
+constexpr int64_t NATIVE_WORK_FRAME = (int64_t)1 << 30;
 // Units of one cycle of the frame, for the ceiling of non-yieldable code.
 constexpr int64_t NATIVE_WORK_PER_CYCLE = NATIVE_WORK_FRAME / FRAME_CYCLES;
-// Weights (units per byte, step or collector unit).
-constexpr int64_t WORK_BYTE_COMPARED = 1;  // memcmp, memchr and memcpy over a block
-constexpr int64_t WORK_BYTE_HASHED = 4;    // hashing a long string
-constexpr int64_t WORK_BYTE_SCANNED = 16;  // a loop that looks at each byte (utf8, case maps)
-constexpr int64_t WORK_MATCH_STEP = 160;   // one step of the pattern matcher
-constexpr int64_t WORK_GC_UNIT = 16;       // one unit of the collector's step accounting
+// Weights (units per byte, step, call or collector unit).
+constexpr int64_t WORK_BYTE_COMPARED = 3;  // memcmp, memchr and memcpy over a block
+constexpr int64_t WORK_BYTE_HASHED = 80;   // hashing a long string
+constexpr int64_t WORK_BYTE_SCANNED = 24;  // a loop that tests each byte or table slot, numerals
+constexpr int64_t WORK_BYTE_DECODED = 80;  // decoding UTF-8
+constexpr int64_t WORK_BYTE_WRITTEN = 64;  // written to the host's output
+constexpr int64_t WORK_MATCH_STEP = 512;   // one step of the pattern matcher
+constexpr int64_t WORK_GC_UNIT = 24;       // one unit of the collector's step accounting
+constexpr int64_t WORK_GC_OBJECT = 320;    // an object the collector traverses or sweeps
+constexpr int64_t WORK_PIECE = 384;        // one piece of a comparison across zero bytes
 
 extern int64_t native_work;       // units of the running slice
 extern int64_t native_work_limit; // NATIVE_WORK_FRAME while a slice runs, else unreachable
@@ -94,9 +99,12 @@ inline void native_work_add(int64_t units) {
   native_work += units;
   if (__builtin_expect(native_work > native_work_limit, 0)) native_work_spent();
 }
-// The meter in cycles, for the ceiling of non-yieldable code (0 outside a slice).
+// The meter's excess over its limit in cycles, for the ceiling of non-yieldable code: only
+// work past the point where it would have ended a yieldable slice, so that code that never
+// gets there runs exactly as without the meter (0 outside a slice).
 inline int64_t native_work_cycles() {
-  return native_work_limit == NATIVE_WORK_FRAME ? native_work / NATIVE_WORK_PER_CYCLE : 0;
+  return native_work > native_work_limit ? (native_work - native_work_limit) / NATIVE_WORK_PER_CYCLE
+                                         : 0;
 }
 
 // Adds n cycles (saturating at INT32_MAX).

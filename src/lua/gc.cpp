@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "kernel/kernel.h"
 #include "lua/do.h"
 #include "lua/func.h"
 #include "lua/mem.h"
@@ -58,6 +59,24 @@
   { if (t) markobject(g, t); }
 
 #define gnodelast(h) gnode(h, cast_sizet(sizenode(h)))
+
+// The collector's work counts as native work of the running slice: the units of its step
+// accounting, and each object it traverses or sweeps (what a small object costs lies mostly
+// in reaching it). Tallied here and added to the meter once per step or collection. The
+// collections that a stress build runs at every allocation are not the program's; a step
+// that it asks for through lua_gc is.
+static lu_mem gcunits = 0, gcvisits = 0;
+#ifdef HALVORAN_GC_STRESS
+static int stress_collection = 0, requested_step = 0;
+#endif
+static void meterwork() {
+  int64_t units = cast(int64_t, gcunits) * WORK_GC_UNIT + cast(int64_t, gcvisits) * WORK_GC_OBJECT;
+  gcunits = gcvisits = 0;
+#ifdef HALVORAN_GC_STRESS
+  if (stress_collection) return;
+#endif
+  native_work_add(units);
+}
 
 // The global record has no spare byte, so the "finalizers are running" flag lives in the main
 // thread's spare mark bit, which the collector never repaints and which no object else uses.
@@ -402,6 +421,7 @@ static int traversethread(global_State *g, lua_State *th) {
 
 static lu_mem propagatemark(global_State *g) {
   GCObject *o = g->gray;
+  gcvisits++;
   nw2black(o);
   g->gray = *getgclist(o);
   switch (o->tt) {
@@ -434,8 +454,9 @@ static void convergeephemerons(global_State *g) {
       Table *h = gco2t(w);
       next = h->gclist;
       nw2black(h);
+      gcunits += 1 + luaH_realasize(h) + sizenode(h); // each pass may traverse them all again
       if (traverseephemeron(g, h, dir)) {
-        propagateall(g);
+        gcunits += propagateall(g);
         changed = 1;
       }
     }
@@ -536,6 +557,7 @@ static GCObject **sweeplist(lua_State *L, GCObject **p, int countin, int *counto
       p = &curr->next;
     }
   }
+  gcvisits += i;
   if (countout) *countout = i;
   return (*p == NULL) ? NULL : p;
 }
@@ -725,7 +747,9 @@ static GCObject **sweepgen(lua_State *L, global_State *g, GCObject **p, GCObject
   };
   int white = luaC_white(g);
   GCObject *curr;
+  lu_mem count = 0;
   while ((curr = *p) != limit) {
+    count++;
     if (iswhite(curr)) {
       lua_assert(!isold(curr) && isdead(g, curr));
       *p = curr->next;
@@ -741,12 +765,16 @@ static GCObject **sweepgen(lua_State *L, global_State *g, GCObject **p, GCObject
       p = &curr->next;
     }
   }
+  gcvisits += count;
   return p;
 }
 
 static void whitelist(global_State *g, GCObject *p) {
   int white = luaC_white(g);
-  for (; p != NULL; p = p->next) p->marked = cast_byte((p->marked & ~maskgcbits) | white);
+  lu_mem count = 0;
+  for (; p != NULL; p = p->next, count++)
+    p->marked = cast_byte((p->marked & ~maskgcbits) | white);
+  gcvisits += count;
 }
 
 // Keeps in a gray list only what the next cycle must see: objects touched in this cycle
@@ -792,13 +820,15 @@ static void correctgraylists(global_State *g) {
 // Old1 objects become old; the black ones are marked again so that what they refer to (which
 // may be young) is traversed.
 static void markold(global_State *g, GCObject *from, GCObject *to) {
-  for (GCObject *p = from; p != to; p = p->next) {
+  lu_mem count = 0;
+  for (GCObject *p = from; p != to; p = p->next, count++) {
     if (getage(p) == G_OLD1) {
       lua_assert(!iswhite(p));
       changeage(p, G_OLD1, G_OLD);
       if (isblack(p)) reallymarkobject(g, p);
     }
   }
+  gcvisits += count;
 }
 
 static void finishgencycle(lua_State *L, global_State *g) {
@@ -819,7 +849,7 @@ static void youngcollection(lua_State *L, global_State *g) {
   }
   markold(g, g->finobj, g->finobjrold);
   markold(g, g->tobefnz, NULL);
-  atomic(L);
+  gcunits += atomic(L);
 
   g->gcstate = GCSswpallgc;
   psurvival = sweepgen(L, g, &g->allgc, g->survival, &g->firstold1);
@@ -843,7 +873,9 @@ static void youngcollection(lua_State *L, global_State *g) {
 static void sweep2old(lua_State *L, GCObject **p) {
   GCObject *curr;
   global_State *g = G(L);
+  lu_mem count = 0;
   while ((curr = *p) != NULL) {
+    count++;
     if (iswhite(curr)) {
       lua_assert(isdead(g, curr));
       *p = curr->next;
@@ -860,6 +892,7 @@ static void sweep2old(lua_State *L, GCObject **p) {
       p = &curr->next;
     }
   }
+  gcvisits += count;
 }
 
 // Ends a cycle (after its atomic phase) by making everything alive old.
@@ -882,6 +915,7 @@ static lu_mem entergen(lua_State *L, global_State *g) {
   luaC_runtilstate(L, bitmask(GCSpause));
   luaC_runtilstate(L, bitmask(GCSpropagate));
   lu_mem numobjs = atomic(L);
+  gcunits += numobjs;
   atomic2gen(L, g);
   setminordebt(g);
   return numobjs;
@@ -907,6 +941,7 @@ void luaC_changemode(lua_State *L, int newmode) {
       enterinc(g);
   }
   g->lastatomic = 0;
+  meterwork();
 }
 
 static lu_mem fullgen(lua_State *L, global_State *g) {
@@ -921,6 +956,7 @@ static void stepgenfull(lua_State *L, global_State *g) {
   if (g->gckind == KGC_GEN) enterinc(g);
   luaC_runtilstate(L, bitmask(GCSpropagate));
   lu_mem newatomic = atomic(L);
+  gcunits += newatomic;
   if (newatomic < lastatomic + (lastatomic >> 3)) {
     atomic2gen(L, g);
     setminordebt(g);
@@ -1076,7 +1112,8 @@ static lu_mem singlestep(lua_State *L) {
 
 void luaC_runtilstate(lua_State *L, int statesmask) {
   global_State *g = G(L);
-  while (!testbit(statesmask, g->gcstate)) singlestep(L);
+  while (!testbit(statesmask, g->gcstate)) gcunits += singlestep(L);
+  meterwork();
 }
 
 // One incremental step: work proportional to the debt (at least a step's worth), then the
@@ -1090,10 +1127,12 @@ static void incstep(lua_State *L, global_State *g) {
     l_mem units = (cast(l_mem, 1) << g->gcstepsize) / WORK2MEM;
     if (units <= MAX_LMEM / stepmul) stepsize = units * stepmul;
   }
+  l_mem start = debt;
   do {
     lu_mem work = singlestep(L);
     debt -= cast(l_mem, work);
   } while (debt > -stepsize && g->gcstate != GCSpause);
+  gcunits += cast(lu_mem, start) - cast(lu_mem, debt);
   if (g->gcstate == GCSpause)
     setpause(g);
   else {
@@ -1119,6 +1158,7 @@ void luaC_fullgc(lua_State *L, int isemergency) {
   else
     fullgen(L, g);
   g->gcemergency = oldemergency;
+  meterwork();
 }
 
 void luaC_step(lua_State *L) {
@@ -1126,12 +1166,16 @@ void luaC_step(lua_State *L) {
   // Stopped: the debt keeps growing, so that a "step" asked for later pays for all of it.
   if (!g->gcrunning) return;
 #ifdef HALVORAN_GC_STRESS
+  int saved = stress_collection;
+  stress_collection = !requested_step;
   luaC_fullgc(L, 0);
+  stress_collection = saved;
 #else
   if (isdecGCmodegen(g))
     genstep(L, g);
   else
     incstep(L, g);
+  meterwork();
 #endif
 }
 
@@ -1170,6 +1214,9 @@ int lua_gc(lua_State *L, int what, ...) {
       l_mem debt = 1; // stays positive when a step really runs
       lu_byte oldrunning = g->gcrunning;
       g->gcrunning = 1;
+#ifdef HALVORAN_GC_STRESS
+      requested_step = 1;
+#endif
       if (data == 0) {
         luaE_setdebt(g, 0);
         luaC_step(L);
@@ -1178,6 +1225,9 @@ int lua_gc(lua_State *L, int what, ...) {
         luaE_setdebt(g, debt);
         luaC_checkGC(L);
       }
+#ifdef HALVORAN_GC_STRESS
+      requested_step = 0;
+#endif
       g->gcrunning = oldrunning;
       if (debt > 0 && g->gcstate == GCSpause) res = 1;
       break;

@@ -16,6 +16,7 @@ static int luaB_print(lua_State *L) {
     const char *s = luaL_tolstring(L, i, &l);
     if (i > 1) std::fwrite("\t", 1, 1, stdout);
     std::fwrite(s, 1, l, stdout);
+    native_work_add((int64_t)l * WORK_BYTE_WRITTEN);
     lua_pop(L, 1);
   }
   std::fwrite("\n", 1, 1, stdout);
@@ -75,6 +76,7 @@ static int luaB_tonumber(lua_State *L) {
     luaL_checktype(L, 1, LUA_TSTRING); // numbers are refused with a base
     const char *s = lua_tolstring(L, 1, &l);
     luaL_argcheck(L, 2 <= base && base <= 36, 2, "base out of range");
+    if (l > 64) native_work_add((int64_t)l * WORK_BYTE_SCANNED); // blanks have no bound
     if (b_str2int(s, (int)base, &n) == s + l) {
       lua_pushinteger(L, n);
       return 1;

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "kernel/kernel.h"
 #include "lua/auxlib.h"
 #include "lua/libs.h"
 #include "lua/lua.h"
@@ -61,9 +62,11 @@ int utflen(lua_State *L) {
   luaL_argcheck(L, 1 <= posi && --posi <= static_cast<lua_Integer>(len), 2,
                 "initial position out of bounds");
   luaL_argcheck(L, --posj < static_cast<lua_Integer>(len), 3, "final position out of bounds");
+  lua_Integer start = posi;
   while (posi <= posj) {
     const char *s1 = utf8_decode(s + posi, nullptr, !lax);
     if (s1 == nullptr) {
+      native_work_add((posi - start) * WORK_BYTE_DECODED);
       luaL_pushfail(L);
       lua_pushinteger(L, posi + 1);
       return 2;
@@ -71,6 +74,7 @@ int utflen(lua_State *L) {
     posi = s1 - s;
     n++;
   }
+  native_work_add((posi - start) * WORK_BYTE_DECODED);
   lua_pushinteger(L, n);
   return 1;
 }
@@ -89,6 +93,7 @@ int codepoint(lua_State *L) {
   luaL_checkstack(L, n, "string slice too long");
   n = 0;
   const char *se = s + pose;
+  native_work_add((pose - posi + 1) * WORK_BYTE_DECODED);
   for (s += posi - 1; s < se;) {
     utfint code;
     s = utf8_decode(s, &code, !lax);
@@ -148,6 +153,7 @@ int byteoffset(lua_State *L) {
   posi = u_posrelat(luaL_optinteger(L, 3, posi), len);
   luaL_argcheck(L, 1 <= posi && --posi <= static_cast<lua_Integer>(len), 3,
                 "position out of bounds");
+  lua_Integer start = posi;
   if (n == 0) {  // the start of the character holding byte posi
     while (posi > 0 && iscont(s + posi)) posi--;
   } else {
@@ -169,6 +175,7 @@ int byteoffset(lua_State *L) {
       }
     }
   }
+  native_work_add((posi > start ? posi - start : start - posi) * WORK_BYTE_SCANNED);
   if (n == 0)
     lua_pushinteger(L, posi + 1);
   else
@@ -183,7 +190,9 @@ int iter_aux(lua_State *L, bool strict) {
   if (n == 0) {  // first step: a stray continuation byte cannot be skipped as a tail
     if (len > 0 && iscont(s)) return luaL_error(L, kMsgInvalid);
   } else if (n < len) {
+    lua_Unsigned start = n;
     while (iscont(s + n)) n++;  // skip the rest of the current character
+    native_work_add(static_cast<int64_t>(n - start) * WORK_BYTE_SCANNED);
   }
   if (n >= len) return 0;
   utfint code;

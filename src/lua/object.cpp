@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cstdio>
 
+#include "kernel/kernel.h"
 #include "lua/debug.h"
 #include "lua/do.h"
 #include "lua/state.h"
@@ -335,6 +336,12 @@ static const char *l_str2d(const char *s, lua_Number *result) {
   return endptr;
 }
 
+// Long texts count as native work: the readers pass over every byte (a failed one maybe up to
+// the end), and blanks around a numeral have no bound.
+static void meterscan(size_t n) {
+  if (l_unlikely(n > 64)) native_work_add((int64_t)n * WORK_BYTE_SCANNED);
+}
+
 size_t luaO_str2num(const char *s, TValue *o) {
   lua_Integer i;
   lua_Number n;
@@ -344,8 +351,10 @@ size_t luaO_str2num(const char *s, TValue *o) {
   } else if ((e = l_str2d(s, &n)) != NULL) {
     setfltvalue(o, n);
   } else {
+    meterscan(strlen(s));
     return 0;
   }
+  meterscan((size_t)(e - s));
   return (size_t)(e - s) + 1;
 }
 

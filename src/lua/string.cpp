@@ -1,6 +1,7 @@
 // Strings: hashing, the interning table, long strings, the API cache and full userdata.
 #include "lua/string.h"
 
+#include "kernel/kernel.h"
 #include "lua/debug.h"
 #include "lua/do.h"
 #include "lua/mem.h"
@@ -16,10 +17,27 @@ static_assert(offsetof(Udata, uv) == 40, "userdata with user values header");
 #define STRING_CHARGE(l) ((l) + 32)
 #define UDATA_CHARGE(s) ((s) + 56)
 
+size_t luaS_eqprefix(const char *a, const char *b, size_t n) {
+  // Blocks double from 64 bytes: strings that differ early cost little, and what is looked
+  // at stays within twice the common prefix.
+  size_t done = 0, block = 64;
+  while (done < n) {
+    size_t k = n - done < block ? n - done : block;
+    if (memcmp(a + done, b + done, k) != 0) {
+      native_work_add((int64_t)(done + k) * WORK_BYTE_COMPARED);
+      return done;
+    }
+    done += k;
+    block <<= 1;
+  }
+  native_work_add((int64_t)n * WORK_BYTE_COMPARED);
+  return n;
+}
+
 int luaS_eqlngstr(TString *a, TString *b) {
   size_t len = a->u.lnglen;
   lua_assert(a->tt == LUA_VLNGSTR && b->tt == LUA_VLNGSTR);
-  return (a == b) || ((len == b->u.lnglen) && (memcmp(getstr(a), getstr(b), len) == 0));
+  return (a == b) || ((len == b->u.lnglen) && luaS_eqprefix(getstr(a), getstr(b), len) == len);
 }
 
 unsigned int luaS_hash(const char *str, size_t l, unsigned int seed) {
@@ -31,6 +49,7 @@ unsigned int luaS_hash(const char *str, size_t l, unsigned int seed) {
 unsigned int luaS_hashlongstr(TString *ts) {
   lua_assert(ts->tt == LUA_VLNGSTR);
   if (ts->extra == 0) {  // hashed lazily, with the seed stored at creation
+    native_work_add((int64_t)ts->u.lnglen * WORK_BYTE_HASHED);
     ts->hash = luaS_hash(getstr(ts), ts->u.lnglen, ts->hash);
     ts->extra = 1;
   }

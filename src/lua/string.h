@@ -16,6 +16,9 @@
 unsigned int luaS_hash(const char *str, size_t l, unsigned int seed);
 unsigned int luaS_hashlongstr(TString *ts);
 int luaS_eqlngstr(TString *a, TString *b);
+// The length of the common prefix of two blocks of n bytes, found block by block (n when
+// they are equal); the bytes looked at count as native work.
+size_t luaS_eqprefix(const char *a, const char *b, size_t n);
 void luaS_resize(lua_State *L, int newsize);
 void luaS_clearcache(global_State *g);
 void luaS_init(lua_State *L);

@@ -2,6 +2,7 @@
 // variation: a colliding node that is not in its main position is moved out of the way).
 #include "lua/table.h"
 
+#include "kernel/kernel.h"
 #include "lua/debug.h"
 #include "lua/do.h"
 #include "lua/gc.h"
@@ -36,6 +37,7 @@ static const Node dummynode_ = {{{NULL}, LUA_VEMPTY, LUA_VNIL, 0, {NULL}}};
 #define dummynode (&dummynode_)
 
 static const TValue absentkey = {ABSTKEYCONSTANT};
+const TValue luaH_longkey = {ABSTKEYCONSTANT};
 
 // A float with an exact integer value in range becomes that integer (NaN fails the test).
 static int flttoint(lua_Number n, lua_Integer *p) {
@@ -135,11 +137,19 @@ static unsigned int findindex(lua_State *L, Table *t, TValue *key, unsigned int 
   return (i + 1) + asize;
 }
 
+// Empty slots skipped in one step count as native work: a table emptied after it was large
+// would otherwise let each call scan all of it for a few cycles.
+static void meterskip(unsigned int from, unsigned int to) {
+  if (l_unlikely(to - from > 64)) native_work_add((int64_t)(to - from) * WORK_BYTE_SCANNED);
+}
+
 int luaH_next(lua_State *L, Table *t, TValue *key) {
   unsigned int asize = luaH_realasize(t);
-  unsigned int i = findindex(L, t, s2v(key), asize);
+  unsigned int start = findindex(L, t, s2v(key), asize);
+  unsigned int i = start;
   for (; i < asize; i++) {
     if (!isempty(&t->array[i])) {
+      meterskip(start, i);
       setivalue(s2v(key), (lua_Integer)i + 1);
       setobj2s(L, key + 1, &t->array[i]);
       return 1;
@@ -147,12 +157,14 @@ int luaH_next(lua_State *L, Table *t, TValue *key) {
   }
   for (i -= asize; cast_int(i) < sizenode(t); i++) {
     if (!isempty(gval(gnode(t, i)))) {
+      meterskip(start, i + asize);
       Node *n = gnode(t, i);
       getnodekey(L, s2v(key), n);
       setobj2s(L, key + 1, gval(n));
       return 1;
     }
   }
+  meterskip(start, i + asize);
   return 0;
 }
 
@@ -441,6 +453,21 @@ const TValue *luaH_get(Table *t, const TValue *key) {
     case LUA_VSHRSTR: return luaH_getshortstr(t, tsvalue(key));
     case LUA_VNUMINT: return luaH_getint(t, ivalue(key));
     case LUA_VNIL: case LUA_VEMPTY: case LUA_VABSTKEY: return &absentkey;
+    case LUA_VNUMFLT: {
+      lua_Integer k;
+      if (flttoint(fltvalue(key), &k)) return luaH_getint(t, k);
+      return getgeneric(t, key, 0);
+    }
+    default: return getgeneric(t, key, 0);
+  }
+}
+
+const TValue *luaH_getnolong(Table *t, const TValue *key) {
+  switch (ttypetag(key)) {
+    case LUA_VSHRSTR: return luaH_getshortstr(t, tsvalue(key));
+    case LUA_VNUMINT: return luaH_getint(t, ivalue(key));
+    case LUA_VNIL: case LUA_VEMPTY: case LUA_VABSTKEY: return &absentkey;
+    case LUA_VLNGSTR: return &luaH_longkey;
     case LUA_VNUMFLT: {
       lua_Integer k;
       if (flttoint(fltvalue(key), &k)) return luaH_getint(t, k);

@@ -25,6 +25,12 @@ void luaH_setint(lua_State *L, Table *t, lua_Integer key, TValue *value);
 const TValue *luaH_getshortstr(Table *t, TString *key);
 const TValue *luaH_getstr(Table *t, TString *key);
 const TValue *luaH_get(Table *t, const TValue *key);
+// As luaH_get, but a long string key always looks absent (the slot luaH_longkey). The
+// interpreter's fast paths use it: comparing a long key's bytes is native work, which may end
+// the slice, so such keys go through luaV_finishget and luaV_finishset, which look them up,
+// after which the interpreter looks at the budget.
+const TValue *luaH_getnolong(Table *t, const TValue *key);
+extern const TValue luaH_longkey;
 TValue *luaH_newkey(lua_State *L, Table *t, const TValue *key);
 // Finds or creates the key, then stores value (no barrier: the caller applies it).
 void luaH_set(lua_State *L, Table *t, const TValue *key, TValue *value);

@@ -116,7 +116,9 @@ lua_Integer luaV_shiftl(lua_Integer x, lua_Integer y) {
 // ---------------------------------------------------------------------------------------------
 // Comparisons
 
-// Compares two strings with strcoll, piece by piece across embedded zeros.
+// Compares two strings with strcoll, piece by piece across embedded zeros. The bytes looked
+// at count as native work: an equal piece its length and a call, the differing one its common
+// prefix (found only for long strings: short ones cost less than the instruction).
 static int l_strcmp(const TString *ls, const TString *rs) {
   const char *l = getstr(ls);
   size_t ll = tsslen(ls);
@@ -124,8 +126,14 @@ static int l_strcmp(const TString *ls, const TString *rs) {
   size_t lr = tsslen(rs);
   for (;;) {
     int temp = strcoll(l, r);
-    if (temp != 0) return temp;
+    if (temp != 0) {
+      size_t n = ll < lr ? ll : lr;
+      if (l_unlikely(n > 256)) luaS_eqprefix(l, r, n);
+      return temp;
+    }
     size_t len = strlen(l); // both are equal up to a zero byte
+    // strcoll and strlen both pass over it, the second in cache
+    native_work_add((int64_t)len * WORK_BYTE_COMPARED * 3 / 2 + WORK_PIECE);
     if (len == lr) return (len == ll) ? 0 : 1;
     if (len == ll) return -1;
     len++;
@@ -257,6 +265,22 @@ int luaV_equalobj(lua_State *L, const TValue *t1, const TValue *t2) {
 // ---------------------------------------------------------------------------------------------
 // Indexing
 
+// The interpreter leaves the lookup of long keys to luaV_finishget and luaV_finishset (see
+// luaH_getnolong). Out of line, so that the common entries stay as they were.
+[[gnu::noinline, gnu::cold]] static void finishgetlong(lua_State *L, const TValue *t, TValue *key,
+                                                     StkId val) {
+  const TValue *slot = luaH_get(hvalue(t), key);
+  if (isempty(slot)) return luaV_finishget(L, t, key, val, slot);
+  setobj2s(L, val, slot);
+}
+
+[[gnu::noinline, gnu::cold]] static void finishsetlong(lua_State *L, const TValue *t, TValue *key,
+                                                     TValue *val) {
+  const TValue *slot = luaH_get(hvalue(t), key);
+  if (isempty(slot)) return luaV_finishset(L, t, key, val, slot);
+  luaV_finishfastset(L, t, slot, val);
+}
+
 void luaV_finishget(lua_State *L, const TValue *t, TValue *key, StkId val, const TValue *slot) {
   const TValue *tm;
   for (int loop = 0; loop < MAXTAGLOOP; loop++) {
@@ -264,6 +288,7 @@ void luaV_finishget(lua_State *L, const TValue *t, TValue *key, StkId val, const
       tm = luaT_gettmbyobj(L, t, TM_INDEX);
       if (l_unlikely(notm(tm))) luaG_typeerror(L, t, "index");
     } else { // a table whose slot is empty
+      if (l_unlikely(slot == &luaH_longkey)) return finishgetlong(L, t, key, val);
       tm = fasttm(L, hvalue(t)->metatable, TM_INDEX);
       if (tm == NULL) {
         setnilvalue(s2v(val));
@@ -287,6 +312,7 @@ void luaV_finishset(lua_State *L, const TValue *t, TValue *key, TValue *val, con
   for (int loop = 0; loop < MAXTAGLOOP; loop++) {
     const TValue *tm;
     if (slot != NULL) { // a table
+      if (l_unlikely(slot == &luaH_longkey)) return finishsetlong(L, t, key, val);
       Table *h = hvalue(t);
       tm = fasttm(L, h->metatable, TM_NEWINDEX);
       if (tm == NULL) { // raw store
@@ -356,6 +382,7 @@ void luaV_concat(lua_State *L, int total) {
       } else {
         ts = luaS_createlngstrobj(L, tl);
         copy2buff(top, n, getstr(ts));
+        native_work_add((int64_t)tl * WORK_BYTE_COMPARED);
       }
       setsvalue2s(L, top - n, ts);
     }
@@ -1060,7 +1087,7 @@ returning:
       vmbreak;
     }
   gettable_other:
-    if (luaV_fastget(L, rb, rc, slot, luaH_get)) {
+    if (luaV_fastget(L, rb, rc, slot, luaH_getnolong)) {
       setobj2s(L, ra, slot);
       vmbreak;
     }
@@ -1129,7 +1156,7 @@ returning:
       vmbreak;
     }
   settable_other:
-    if (luaV_fastget(L, s2v(ra), rb, slot, luaH_get)) {
+    if (luaV_fastget(L, s2v(ra), rb, slot, luaH_getnolong)) {
       luaV_finishfastset(L, s2v(ra), slot, rc);
       vmbreak;
     }
@@ -1498,8 +1525,14 @@ returning:
       cond = ivalue(rav) == ivalue(rb);
     else if (ttisshrstring(rb))
       cond = tsvalue(rav) == tsvalue(rb);
-    else
+    else {
       cond = luaV_rawequalobj(rav, rb); // constants never have metamethods
+      if (l_unlikely(ttislngstring(rb))) goto eqk_long;
+    }
+    docondjump();
+    vmbreak;
+  eqk_long: l_coldlabel; // comparing the bytes is native work, which may end the slice
+    setlim();
     docondjump();
     vmbreak;
   }

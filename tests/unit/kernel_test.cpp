@@ -158,6 +158,31 @@ TEST(KernelProcess, SliceBudgetAndDebt) {
   EXPECT_EQ(p->state, ProcState::Free);
 }
 
+// A slice run from inside another continues the outer slice's native work meter: a child
+// that trips it ends the parent's slice too, instead of being run again and again for a few
+// cycles each while the parent's own budget lasts.
+TEST(KernelProcess, NestedSliceSharesTheNativeWorkMeter) {
+  Process *child = &processes[7], *parent = &processes[8];
+  ASSERT_EQ(init_process(child, 90,
+                         "local s = string.rep('\\u{20AC}', 1 << 18) "
+                         "while true do utf8.len(s) end",
+                         "child", "child"),
+            0);
+  ASSERT_EQ(init_process(parent, 91, "while true do _run_process_slice(90, 0.5) end", "parent",
+                         "parent"),
+            0);
+  frame_cycles_left = FRAME_CYCLES;
+  int status = -1;
+  run_process_slice(parent, 0.5, &status);
+  EXPECT_EQ(status, LUA_YIELD);
+  EXPECT_LT(parent->last_slice_end, 1000); // one child slice, then the parent's own yield
+  EXPECT_EQ(child->state, ProcState::Running);
+  EXPECT_LT(child->cycles_this_frame, FRAME_CYCLES / 2); // its slice ended on the meter
+  EXPECT_EQ(native_work_limit, INT64_MAX); // outside any slice again
+  free_process(parent);
+  free_process(child);
+}
+
 TEST(KernelProcess, CompileErrorReported) {
   Process *p = &processes[6];
   char err[256] = {0};
