@@ -85,7 +85,11 @@ local line = string.rep("p", 64 * KB)
 measure("print 64 KB", function() print(line) end)
 
 local subject = string.rep("a", 200)
-measure("match .-b 200 B", function() sink = string.find(subject, ".-b") end)
+measure("match x?.-b 200 B", function() sink = string.find(subject, "x?.-b") end)
+
+-- Native functions called from native code (here gsub's replacement) run no instruction.
+local calls = string.rep("c", 4 * KB)
+measure("native calls from gsub", function() sink = calls:gsub(".", string.upper) end)
 
 -- The collector over heaps of about 2 MB of different shapes.
 local heap = {}

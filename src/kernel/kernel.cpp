@@ -420,9 +420,17 @@ int64_t run_process_slice(Process *p, double fraction, int *status_out) {
   }
   cpu_cycles = (int32_t)start;
   cpu_superyielding = 0;
-  bool nested = s_work_limit == NATIVE_WORK_FRAME; // run from inside another slice
-  if (!nested) native_work = 0;
-  native_work_limit = NATIVE_WORK_FRAME;
+  // A slice run from inside another one continues the outer count, so that the frame's native
+  // work stays bounded however often the outer slice runs it, but it may take only its own
+  // budget's share: one process that trips the meter leaves the others their shares.
+  bool nested = s_work_limit != INT64_MAX;
+  if (!nested) {
+    native_work = 0;
+    native_work_limit = NATIVE_WORK_FRAME;
+  } else {
+    int64_t share = native_work + budget * NATIVE_WORK_PER_CYCLE;
+    native_work_limit = share < s_work_limit ? share : s_work_limit;
+  }
   p->frame_ended = 0;
 
   lua_State *L = p->L;

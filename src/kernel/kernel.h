@@ -76,8 +76,9 @@ extern int32_t frame_cycles_left;
 // what a whole frame of cycles would take ends at the next instruction that can yield (the
 // same forced yield as a failed final allocation, so no charge moves), and code that cannot
 // yield counts the work past that point toward its cycle ceiling. A slice run from inside
-// another one continues the outer slice's count, and the outer slice keeps what it adds. The
-// per-kind weights are calibrated by bench/native_work.lua.
+// another one continues the outer slice's count, up to its own budget's share of the frame,
+// and the outer slice keeps what it adds. The per-kind weights are calibrated by
+// bench/native_work.lua.
 constexpr int64_t NATIVE_WORK_FRAME = (int64_t)1 << 30;
 // Units of one cycle of the frame, for the ceiling of non-yieldable code.
 constexpr int64_t NATIVE_WORK_PER_CYCLE = NATIVE_WORK_FRAME / FRAME_CYCLES;
@@ -91,6 +92,7 @@ constexpr int64_t WORK_MATCH_STEP = 512;   // one step of the pattern matcher
 constexpr int64_t WORK_GC_UNIT = 24;       // one unit of the collector's step accounting
 constexpr int64_t WORK_GC_OBJECT = 320;    // an object the collector traverses or sweeps
 constexpr int64_t WORK_PIECE = 384;        // one piece of a comparison across zero bytes
+constexpr int64_t WORK_NATIVE_CALL = 4096; // a native function called from native code
 
 extern int64_t native_work;       // units of the running slice
 extern int64_t native_work_limit; // NATIVE_WORK_FRAME while a slice runs, else unreachable

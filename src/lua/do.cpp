@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "kernel/kernel.h"
 #include "lua/debug.h"
 #include "lua/func.h"
 #include "lua/gc.h"
@@ -424,7 +425,20 @@ static inline void ccall(lua_State *L, StkId func, int nResults, uint32_t inc) {
 
 void luaD_call(lua_State *L, StkId func, int nResults) { ccall(L, func, nResults, 1); }
 
-void luaD_callnoyield(lua_State *L, StkId func, int nResults) { ccall(L, func, nResults, nyci); }
+// A native function called from native code (a metamethod of lua_geti in a library loop, a
+// gsub replacement) runs no instruction: the call is native work, and a loop of such calls meets
+// the ceiling of code that cannot yield, as a loop of instructions would.
+[[gnu::noinline]] static void nativecallwork(lua_State *L) {
+  native_work_add(WORK_NATIVE_CALL);
+  if (l_unlikely(native_work > native_work_limit) &&
+      (int64_t)cpu_cycles - (int64_t)cpu_cycles_max + native_work_cycles() > NONYIELD_CEILING)
+    luaG_runerror(L, "cycle budget exceeded in non-yieldable code");
+}
+
+void luaD_callnoyield(lua_State *L, StkId func, int nResults) {
+  if (ttislcf(s2v(func)) || ttisCclosure(s2v(func))) nativecallwork(L);
+  ccall(L, func, nResults, nyci);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Protected calls

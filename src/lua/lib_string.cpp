@@ -231,8 +231,10 @@ const char kSpecials[] = "^$*+?.([%-";
 // work, the allowance is spent in one to one and a half seconds on the reference machine
 // (bench/patterns.lua): searches the reference interpreter finishes in a second pass, ones that
 // would run for minutes stop. The ticks of a call also go to the native work meter.
-constexpr int64_t kTickUnits = WORK_BYTE_SCANNED > 0 ? WORK_BYTE_SCANNED : 1;
-constexpr int64_t kEntryTicks = WORK_MATCH_STEP / kTickUnits > 0 ? WORK_MATCH_STEP / kTickUnits : 1;
+// The allowance is measured in the matcher's own ticks, so that a change of the meter's scale
+// moves no refusal; the meter gets WORK_MATCH_STEP per entry's worth of ticks.
+constexpr int64_t kEntryTicks = 10;
+constexpr int64_t kTickUnits = WORK_MATCH_STEP / kEntryTicks > 0 ? WORK_MATCH_STEP / kEntryTicks : 1;
 constexpr int64_t kComparedPerTick = 48;
 constexpr size_t kCachedCompare = 32768;
 // Sanitized builds run many times slower: a smaller allowance gives up in about as long, and

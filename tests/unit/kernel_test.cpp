@@ -158,29 +158,36 @@ TEST(KernelProcess, SliceBudgetAndDebt) {
   EXPECT_EQ(p->state, ProcState::Free);
 }
 
-// A slice run from inside another continues the outer slice's native work meter: a child
-// that trips it ends the parent's slice too, instead of being run again and again for a few
-// cycles each while the parent's own budget lasts.
-TEST(KernelProcess, NestedSliceSharesTheNativeWorkMeter) {
-  Process *child = &processes[7], *parent = &processes[8];
+// A slice run from inside another continues the outer slice's native work meter but may take
+// only its budget's share: a child that trips it leaves the other children their shares, and
+// once the frame's worth is spent the parent's slice ends too, instead of running the child
+// again and again for a few cycles each while the parent's own budget lasts.
+TEST(KernelProcess, NestedSlicesShareTheNativeWorkMeter) {
+  Process *child = &processes[7], *parent = &processes[8], *quiet = &processes[9];
   ASSERT_EQ(init_process(child, 90,
                          "local s = string.rep('\\u{20AC}', 1 << 18) "
                          "while true do utf8.len(s) end",
                          "child", "child"),
             0);
-  ASSERT_EQ(init_process(parent, 91, "while true do _run_process_slice(90, 0.5) end", "parent",
-                         "parent"),
+  ASSERT_EQ(init_process(quiet, 92, "local x = 0 while true do x = x + 1 end", "quiet", "quiet"),
+            0);
+  ASSERT_EQ(init_process(parent, 91,
+                         "_run_process_slice(90, 0.25) _run_process_slice(92, 0.25) "
+                         "while true do _run_process_slice(90, 0.25) end",
+                         "parent", "parent"),
             0);
   frame_cycles_left = FRAME_CYCLES;
   int status = -1;
-  run_process_slice(parent, 0.5, &status);
+  run_process_slice(parent, 1.0, &status);
   EXPECT_EQ(status, LUA_YIELD);
-  EXPECT_LT(parent->last_slice_end, 1000); // one child slice, then the parent's own yield
+  EXPECT_LT(parent->last_slice_end, 1000); // a few child slices, then the parent's own yield
   EXPECT_EQ(child->state, ProcState::Running);
-  EXPECT_LT(child->cycles_this_frame, FRAME_CYCLES / 2); // its slice ended on the meter
+  EXPECT_LT(child->cycles_this_frame, FRAME_CYCLES / 8); // its slices ended on the meter
+  EXPECT_EQ(quiet->cycles_this_frame, FRAME_CYCLES / 4 + 1); // a whole slice of its own
   EXPECT_EQ(native_work_limit, INT64_MAX); // outside any slice again
   free_process(parent);
   free_process(child);
+  free_process(quiet);
 }
 
 TEST(KernelProcess, CompileErrorReported) {
