@@ -156,20 +156,6 @@ all = table.concat(all)
 eq(load("return " .. F("%q", all))(), all, "every byte round-trips")
 
 do
-local function err(f, ...)
-  local ok, m = pcall(f, ...)
-  assert(not ok, "call did not fail")
-  return (string.gsub(m, "^[^:]*:%d+: ", ""))
-end
-
-local function eq(got, want, what)
-  if got ~= want then
-    error(("%s: got %q, want %q"):format(what or "value", tostring(got), tostring(want)), 2)
-  end
-end
-
-local F = string.format
-
 -- %p of an object: the flags act as the C library's "%p" makes them act
 local t = {}
 local plain = F("%p", t)

@@ -199,20 +199,6 @@ eq(("x"):rep(3, ","), "x,x,x")
 eq(getmetatable("").__index, string)
 
 do
-local function err(f, ...)
-  local ok, m = pcall(f, ...)
-  assert(not ok, "call did not fail")
-  return (string.gsub(m, "^[^:]*:%d+: ", ""))
-end
-
-local function eq(got, want, what)
-  if got ~= want then
-    error(("%s: got %q, want %q"):format(what or "value", tostring(got), tostring(want)), 2)
-  end
-end
-
-local F = string.format
-
 -- a failed start inside a run of a's rules out the rest of the run: quadratic scans stay linear
 local s = string.rep(string.rep("a", 1000) .. "by", 40)
 local n = 0

@@ -67,23 +67,6 @@ assert(msg == "binary string: bad binary format (truncated chunk)", msg)
 -- Binary chunks: readers, trailing bytes, and declared counts that cannot make the loader
 -- allocate more than the rest of the input could describe.
 do
-local function le(n, size)
-  local t = {}
-  for i = 1, size do t[i] = string.char(n & 0xFF); n = n >> 8 end
-  return table.concat(t)
-end
-local function varint(n)
-  local groups = {n & 0x7F}
-  n = n >> 7
-  while n > 0 do table.insert(groups, 1, n & 0x7F); n = n >> 7 end
-  groups[#groups] = groups[#groups] | 0x80
-  return string.char(table.unpack(groups))
-end
-local function str(s) return varint(#s + 1) .. s end
-local function ABC(op, a, b, c, k) return le(op | a << 7 | (k or 0) << 15 | b << 16 | c << 24, 4) end
-local function AsBx(op, a, sbx) return le(op | a << 7 | (sbx + 65535) << 15, 4) end
-local header = "\27Lua" .. string.char(0x54, 0) .. "\x19\x93\r\n\x1a\n" .. string.char(4, 8, 8)
-    .. le(0x5678, 8) .. "\0\0\0\0\0\x28\x77\x40"
 local nodebug = varint(0) .. varint(0) .. varint(0) .. varint(0)
 
 -- main: VARARGPREP 0; LOADI 0 42; RETURN 0 2 1

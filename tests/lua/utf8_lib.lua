@@ -155,20 +155,6 @@ for c in s:gmatch(utf8.charpattern) do out[#out + 1] = c end
 eq(#out, 3); eq(out[3], "\xE2\x82\xAC")
 
 do
-local function err(f, ...)
-  local ok, m = pcall(f, ...)
-  assert(not ok, "call did not fail")
-  return (string.gsub(m, "^[^:]*:%d+: ", ""))
-end
-
-local function eq(got, want, what)
-  if got ~= want then
-    error(("%s: got %q, want %q"):format(what or "value", tostring(got), tostring(want)), 2)
-  end
-end
-
-local F = string.format
-
 -- utf8.codes only checks the type of its subject; stray continuation bytes, leading or
 -- trailing, are errors of the iteration
 eq(select("#", utf8.codes("\x80")), 3)
