@@ -1,4 +1,5 @@
 -- Allocation-heavy trees: the collector at work.
+-- small: maxdepth = 15 => maxdepth = 12
 local function bottom_up(depth)
   if depth == 0 then return {} end
   depth = depth - 1

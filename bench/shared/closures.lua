@@ -1,4 +1,6 @@
 -- Closures and upvalues.
+-- small: 600000 => 50000
+-- small: 300000 => 24000
 local function counter()
   local n = 0
   return function(k) n = n + k; return n end

@@ -1,5 +1,7 @@
 -- Coroutine switching. (A slice that ends inside a coroutine makes resume return true alone,
 -- so the loops below take what each resume gives and go on.)
+-- small: 3000000 => 300000
+-- small: 1500000 => 150000
 local gen = coroutine.wrap(function()
   for i = 1, 3000000 do coroutine.yield(i) end
   return "end"

@@ -1,4 +1,5 @@
 -- Fannkuch: integer array indexing.
+-- small: fannkuch(10) => fannkuch(9)
 local function fannkuch(n)
   local p, q, s, sign, maxflips, sum = {}, {}, {}, 1, 0, 0
   for i = 1, n do p[i] = i; q[i] = i; s[i] = i end

@@ -1,4 +1,5 @@
 -- Mandelbrot: float loops and bit operations.
+-- small: N = 1200 => N = 240
 local N = 1200
 local iter = 50
 local checksum = 0

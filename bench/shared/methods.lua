@@ -1,4 +1,5 @@
 -- Method calls through metatables.
+-- small: 1000000 => 100000
 local Point = {}
 Point.__index = Point
 function Point.new(x, y) return setmetatable({x = x, y = y}, Point) end

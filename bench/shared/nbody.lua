@@ -1,4 +1,5 @@
 -- N-body: float fields of tables.
+-- small: 500000 => 25000
 local sqrt = math.sqrt
 local PI = math.pi
 local SOLAR_MASS = 4 * PI * PI

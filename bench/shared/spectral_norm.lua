@@ -1,4 +1,5 @@
 -- Spectral norm: float arrays and nested loops.
+-- small: N = 500 => N = 150
 local function A(i, j)
   local ij = i + j - 1
   return 1.0 / (ij * (ij - 1) * 0.5 + i)

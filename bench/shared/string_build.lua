@@ -1,4 +1,6 @@
 -- String building: concatenation, table.concat, sub and byte.
+-- small: 100000 => 30000
+-- small: 80000 => 24000
 local parts = {}
 for i = 1, 100000 do parts[#parts + 1] = "item" .. i end
 local s = table.concat(parts, ",")

@@ -1,4 +1,6 @@
 -- string.format and the pattern functions.
+-- small: 400000 => 32000
+-- small: 20000 => 1600
 local count, total = 0, 0
 for i = 1, 400000 do
   local s = string.format("%d:%05.2f:%s:%x", i, i / 7, "k" .. (i % 13), i)
