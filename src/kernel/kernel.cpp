@@ -68,9 +68,11 @@ int64_t hvx_intp(lua_State *L, int idx, int64_t def) {
 // frees thousands at once, so blocks of up to POOL_MAX bytes (header included) come from
 // per-size free lists carved out of large slabs: a push or pop instead of a trip through
 // malloc, 16-byte granularity with no per-block malloc overhead, and freed memory reused
-// hottest first. Larger blocks use malloc. The header keeps the charge in its low 56 bits and
-// the block's size class (0 for malloc) in its top byte. Sanitized builds use malloc for all,
-// so that the sanitizer still sees every block.
+// hottest first. Larger blocks use malloc, whose free chunks coalesce: a pool class keeps its
+// own peak for good, so pooling the middle sizes too (growing arrays, node vectors, strings
+// of a few dozen bytes) made resident memory the sum of each size's peak. The header keeps
+// the charge in its low 56 bits and the block's size class (0 for malloc) in its top byte.
+// Sanitized builds use malloc for all, so that the sanitizer still sees every block.
 
 namespace {
 constexpr size_t HEADER = 8;
@@ -88,7 +90,7 @@ constexpr bool USE_POOL = false;
 #else
 constexpr bool USE_POOL = true;
 #endif
-constexpr size_t POOL_MAX = 512;
+constexpr size_t POOL_MAX = 128;
 constexpr size_t NCLASSES = POOL_MAX / GRAIN + 1;
 constexpr size_t SLAB = 64 * 1024;
 constexpr int CLASS_SHIFT = 56;
