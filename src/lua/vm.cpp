@@ -1626,7 +1626,13 @@ returning:
       L->ci = newci;
       for (; narg < p->numparams; narg++) setnilvalue(s2v(L->top++));
       ci = newci;
-      goto startfunc;
+      if (l_unlikely(trap | L->hookmask)) goto startfunc;
+      // No hook: the new frame's state is at hand, and the limit holds as it is.
+      cl = clLvalue(s2v(ra));
+      k = p->k;
+      pc = p->code;
+      base = ra + 1;
+      vmbreak;
     }
     savecycles();
     newci = luaD_precall(L, ra, nresults);
@@ -1711,6 +1717,7 @@ returning:
       L->ci = ci->previous;
       L->top = base - 1;
       for (int nres = ci->nresults; l_unlikely(nres > 0); nres--) setnilvalue(s2v(L->top++));
+      if (l_likely(!trap)) goto ret_nohook;
     }
     goto ret;
   }
@@ -1732,6 +1739,7 @@ returning:
         L->top = base;
         for (; l_unlikely(nres > 1); nres--) setnilvalue(s2v(L->top++));
       }
+      if (l_likely(!trap)) goto ret_nohook;
     }
     goto ret;
   }
@@ -1883,4 +1891,15 @@ ret:
   ci = ci->previous;
   goto returning;
 
+ret_nohook: // no hook before or after: the caller's state without the reload, the limit holds
+  if (l_unlikely(ci->callstatus & CIST_FRESH)) {
+    savecycles();
+    return;
+  }
+  ci = ci->previous;
+  cl = clLvalue(s2v(ci->func));
+  k = cl->p->k;
+  pc = ci->u.l.savedpc;
+  base = ci->func + 1;
+  vmbreak;
 }
