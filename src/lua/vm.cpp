@@ -1634,6 +1634,46 @@ returning:
       base = ra + 1;
       vmbreak;
     }
+    {
+      lua_CFunction f;
+      if (ttislcf(s2v(ra)))
+        f = fvalue(s2v(ra));
+      else if (ttisCclosure(s2v(ra)))
+        f = clCvalue(s2v(ra))->f;
+      else
+        goto call_other;
+      if (l_unlikely(L->hookmask)) goto call_other;
+      // A native function, run here as luaD_precall and luaD_poscall would. It may move the
+      // stack: its results go to its frame's function slot, not to 'ra'.
+      savecycles();
+      checkstackGCp(L, LUA_MINSTACK, ra);
+      newci = ci->next ? ci->next : luaE_extendCI(L);
+      L->ci = newci;
+      newci->nresults = cast(short, nresults);
+      newci->callstatus = CIST_C;
+      newci->top = L->top + LUA_MINSTACK;
+      newci->func = ra;
+      int n = (*f)(L);
+      if (l_unlikely(L->status == LUA_YIELD)) return; // it yielded in place (see lua_yieldk)
+      if (l_likely(cast_uint(nresults) <= 1u && !L->hookmask)) {
+        StkId res = newci->func;
+        L->ci = ci;
+        if (nresults == 0)
+          L->top = res;
+        else {
+          if (n == 0)
+            setnilvalue(s2v(res));
+          else
+            setobjs2s(L, res, L->top - n);
+          L->top = res + 1;
+        }
+      } else
+        luaD_poscall(L, newci, n);
+      loadcycles();
+      updatetrap(ci);
+      vmbreak;
+    }
+  call_other:
     savecycles();
     newci = luaD_precall(L, ra, nresults);
     loadcycles();
