@@ -566,9 +566,10 @@ void luaV_finishOp(lua_State *L) {
 // The cycle budget
 
 // Out of line: the slice's budget is spent (or the kernel asked for a yield) before the
-// instruction at pc. cpu_cycles is up to date. Returns when the instruction may run.
-[[gnu::noinline, gnu::cold]] static void budget_spent(lua_State *L, CallInfo *ci,
-                                                     const Instruction *pc) {
+// instruction at pc. cpu_cycles is up to date. Returns 0 when the instruction may run, 1 when
+// the thread is suspended and the interpreter must return.
+[[gnu::noinline, gnu::cold]] static int budget_spent(lua_State *L, CallInfo *ci,
+                                                    const Instruction *pc) {
   // Keep the instruction charges that follow from wrapping a saturated counter negative,
   // which would hide the spent budget from every later check.
   if (l_unlikely(cpu_cycles > INT32_MAX - 64)) cpu_cycles = INT32_MAX - 64;
@@ -579,17 +580,18 @@ void luaV_finishOp(lua_State *L) {
       ci->u.l.savedpc = pc + 1; // report the line of this instruction
       luaG_runerror(L, "cycle budget exceeded in non-yieldable code");
     }
-    return;
+    return 0;
   }
   L->slice_escape = 1;
   if (ci->callstatus & CIST_RESUMED) { // resumed here: run at least this instruction
     ci->callstatus &= ~CIST_RESUMED;
-    return;
+    return 0;
   }
   if (!isIT(*pc)) L->top = ci->top; // keep every register live while suspended
   ci->u.l.savedpc = pc;             // resume at this (uncharged) instruction
   lua_yieldk(L, 0, 0, NULL);
   ci->callstatus |= CIST_RESUMED;
+  if (luaD_yieldinplace(L)) return 1;
   luaD_throw(L, LUA_YIELD);
 }
 
@@ -673,7 +675,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       addcycles(-2); \
       if ((curcycles() | cpu_superyielding) > cpu_cycles_max) { \
         savecycles(); \
-        budget_spent(L, ci, pc); \
+        if (budget_spent(L, ci, pc)) goto suspended; \
         loadcycles(); \
       } \
       addcycles(2); \
@@ -1930,6 +1932,9 @@ ret:
   }
   ci = ci->previous;
   goto returning;
+
+suspended: // a forced yield: the callers up to the resume return on seeing the thread's status
+  return;
 
 ret_nohook: // no hook before or after: the caller's state without the reload, the limit holds
   if (l_unlikely(ci->callstatus & CIST_FRESH)) {
