@@ -1698,6 +1698,32 @@ returning:
     else
       b = cast_int(L->top - ra);
     savepc(ci);
+    if (l_likely(!TESTARG_k(i) && ttisLclosure(s2v(ra)))) {
+      // A Lua function and nothing to close: it takes over this frame here (as
+      // luaD_pretailcall does), and without a reload when no hook is on.
+      Proto *p = clLvalue(s2v(ra))->p;
+      int fsize = p->maxstacksize;
+      ci->func -= delta;
+      StkId func = ci->func;
+      for (int j = 0; j < b; j++) setobjs2s(L, func + j, ra + j);
+      if (l_unlikely(L->stack_last - L->top <= fsize)) {
+        savecycles();
+        checkstackGC(L, fsize);
+        loadcycles();
+        func = ci->func;
+      }
+      for (; b <= p->numparams; b++) setnilvalue(s2v(func + b));
+      ci->top = func + 1 + fsize;
+      ci->u.l.savedpc = p->code;
+      ci->callstatus = cast(unsigned short, (ci->callstatus & ~CIST_RESUMED) | CIST_TAIL);
+      L->top = func + b;
+      if (l_unlikely(trap | L->hookmask)) goto startfunc;
+      cl = clLvalue(s2v(func));
+      k = p->k;
+      pc = p->code;
+      base = func + 1;
+      vmbreak;
+    }
     savecycles();
     if (TESTARG_k(i)) {
       // the compiler guarantees no to-be-closed variables here: the stack does not move
