@@ -672,6 +672,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
   { \
     addcycles(2); \
     if (l_unlikely(ctr >= 0)) { \
+      __asm__("" : "+r"(ctr)); /* keeps the count from before the charge off the fast path */ \
       addcycles(-2); \
       if ((curcycles() | cpu_superyielding) > cpu_cycles_max) { \
         savecycles(); \
@@ -687,7 +688,8 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
         savecycles(); \
       loadcycles(); \
     } \
-    i = *(pc++); \
+    i = *pc; \
+    pc++; \
     ra = RA(i); \
   }
 
