@@ -671,7 +671,7 @@ int lua_yieldk(lua_State *L, int nresults, lua_KContext ctx, lua_KFunction k) {
       luaG_runerror(L, "attempt to yield from outside a coroutine");
   }
   L->status = LUA_YIELD;
-  if (isLua(ci)) { // a hook or the budget: the caller throws
+  if (isLua(ci)) { // a hook or the budget: the caller throws (or returns: luaD_yieldinplace)
     ci->u2.nyield = 0;
     return 0;
   }
