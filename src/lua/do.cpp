@@ -656,6 +656,12 @@ int lua_resume(lua_State *L, lua_State *from, int nargs, int *nresults) {
 
 int lua_isyieldable(lua_State *L) { return yieldable(L); }
 
+// A forced yield of a Lua frame that runs at the resume's own depth, outside any hook: the
+// interpreter returns instead of throwing, as a native yield there does.
+int luaD_yieldinplace(lua_State *L) {
+  return L == resume_mark.L && L->nCcalls == resume_mark.depth && L->allowhook;
+}
+
 int lua_yieldk(lua_State *L, int nresults, lua_KContext ctx, lua_KFunction k) {
   CallInfo *ci = L->ci;
   if (l_unlikely(!yieldable(L))) {
@@ -665,7 +671,7 @@ int lua_yieldk(lua_State *L, int nresults, lua_KContext ctx, lua_KFunction k) {
       luaG_runerror(L, "attempt to yield from outside a coroutine");
   }
   L->status = LUA_YIELD;
-  if (isLua(ci)) { // a hook or the budget: the caller throws
+  if (isLua(ci)) { // a hook or the budget: the caller throws (or returns: luaD_yieldinplace)
     ci->u2.nyield = 0;
     return 0;
   }

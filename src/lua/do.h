@@ -52,4 +52,5 @@ void luaD_shrinkstack(lua_State *L, bool caught);
 void luaD_inctop(lua_State *L);
 
 [[noreturn]] void luaD_throw(lua_State *L, int errcode);
+int luaD_yieldinplace(lua_State *L);
 int luaD_rawrunprotected(lua_State *L, Pfunc f, void *ud);

@@ -566,9 +566,10 @@ void luaV_finishOp(lua_State *L) {
 // The cycle budget
 
 // Out of line: the slice's budget is spent (or the kernel asked for a yield) before the
-// instruction at pc. cpu_cycles is up to date. Returns when the instruction may run.
-[[gnu::noinline, gnu::cold]] static void budget_spent(lua_State *L, CallInfo *ci,
-                                                     const Instruction *pc) {
+// instruction at pc. cpu_cycles is up to date. Returns 0 when the instruction may run, 1 when
+// the thread is suspended and the interpreter must return.
+[[gnu::noinline, gnu::cold]] static int budget_spent(lua_State *L, CallInfo *ci,
+                                                    const Instruction *pc) {
   // Keep the instruction charges that follow from wrapping a saturated counter negative,
   // which would hide the spent budget from every later check.
   if (l_unlikely(cpu_cycles > INT32_MAX - 64)) cpu_cycles = INT32_MAX - 64;
@@ -579,17 +580,18 @@ void luaV_finishOp(lua_State *L) {
       ci->u.l.savedpc = pc + 1; // report the line of this instruction
       luaG_runerror(L, "cycle budget exceeded in non-yieldable code");
     }
-    return;
+    return 0;
   }
   L->slice_escape = 1;
   if (ci->callstatus & CIST_RESUMED) { // resumed here: run at least this instruction
     ci->callstatus &= ~CIST_RESUMED;
-    return;
+    return 0;
   }
   if (!isIT(*pc)) L->top = ci->top; // keep every register live while suspended
   ci->u.l.savedpc = pc;             // resume at this (uncharged) instruction
   lua_yieldk(L, 0, 0, NULL);
   ci->callstatus |= CIST_RESUMED;
+  if (luaD_yieldinplace(L)) return 1;
   luaD_throw(L, LUA_YIELD);
 }
 
@@ -613,26 +615,37 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 #define KC(i) offptr(k, argoff_C(i))
 #define RKC(i) offptr(TESTARG_k(i) ? k : s2v(base), argoff_C(i))
 
-// 'lim' folds the budget and the hooks into one test per instruction (cycles >= lim): while no
-// hook is on and no forced yield is pending it is the budget plus one, else the lowest value,
-// so that the next fetch takes the slow path (which repeats the exact tests and resets 'lim').
-// A budget of INT32_MAX gives lim INT32_MAX: the slow path may then run once when it need not,
-// which is harmless as it repeats the exact tests.
+// The counter runs up to 'lim' as a negative distance ('ctr' = cycles - lim), so that each
+// dispatch charges and tests in one add and a sign branch. While no hook is on and no forced
+// yield is pending 'lim' is the budget plus one, plus the two cycles of the dispatch that
+// tests it; else it is far below any count, so that the next fetch takes the slow path (which
+// repeats the exact tests and resets 'lim'). 64 bits keep the distance exact for any count;
+// the count itself wraps at 32 bits, as the global does.
+#define LIM_TRAPPED (-((int64_t)1 << 62))
+#define computelim() \
+  (lim = (trap | cpu_superyielding) ? LIM_TRAPPED : (int64_t)cpu_cycles_max + 3)
+#define curcycles() ((int32_t)(uint32_t)(uint64_t)(ctr + lim))
+// A new 'lim' for the same count (after native work that may have asked for a yield).
 #define setlim() \
-  (lim = (trap | cpu_superyielding) ? INT32_MIN \
-         : (cpu_cycles_max < INT32_MAX ? cpu_cycles_max + 1 : INT32_MAX))
-#define updatetrap(ci) (trap = ci->u.l.trap, trap ? (void)(lim = INT32_MIN) : (void)0)
+  { \
+    int32_t c_ = curcycles(); \
+    computelim(); \
+    ctr = (int64_t)c_ - lim; \
+  }
+#define updatetrap(ci) \
+  (trap = ci->u.l.trap, \
+   trap ? (void)(ctr = (int64_t)curcycles() - LIM_TRAPPED, lim = LIM_TRAPPED) : (void)0)
 #define updatebase(ci) (base = ci->func + 1)
 #define updatestack(ci) \
   { if (l_unlikely(trap)) { updatebase(ci); ra = RA(i); } }
 
 // The cycle counter lives in a local; the global is written before anything that can
 // allocate, call out, raise or read it, and read back afterwards.
-#define savecycles() (cpu_cycles = cycles)
-#define loadcycles() (cycles = cpu_cycles, setlim())
-#define addcycles(n) (cycles = (int32_t)((uint32_t)cycles + (uint32_t)(n)))
+#define savecycles() (cpu_cycles = curcycles())
+#define loadcycles() (computelim(), ctr = (int64_t)cpu_cycles - lim)
+#define addcycles(n) (ctr += (n))
 // The 23 cheap opcodes give back one of the two cycles charged at dispatch.
-#define cheap() (cycles = (int32_t)((uint32_t)cycles - 1u))
+#define cheap() (ctr -= 1)
 
 // Hooks are only ever installed by code that runs under a call (every call reloads 'trap'),
 // never asynchronously, so jumps need not look at the trap.
@@ -653,32 +666,38 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 #define checkGC(L, c) \
   { luaC_condGC(L, (savepc(L), L->top = (c), savecycles()), (loadcycles(), updatetrap(ci))); }
 
-// Budget check, charge, hooks and fetch of the next instruction.
+// Charge and budget check, hooks and fetch of the next instruction. The slow path sees the
+// count from before the charge, as the tests it repeats expect.
 #define vmfetch() \
   { \
-    if (l_unlikely(cycles >= lim)) { \
-      if ((cycles | cpu_superyielding) > cpu_cycles_max) { \
+    addcycles(2); \
+    if (l_unlikely(ctr >= 0)) { \
+      __asm__("" : "+r"(ctr)); /* keeps the count from before the charge off the fast path */ \
+      addcycles(-2); \
+      if ((curcycles() | cpu_superyielding) > cpu_cycles_max) { \
         savecycles(); \
-        budget_spent(L, ci, pc); \
+        if (budget_spent(L, ci, pc)) goto suspended; \
         loadcycles(); \
       } \
       addcycles(2); \
       if (trap) { \
         savecycles(); \
         trap = luaG_traceexec(L, pc); \
-        loadcycles(); \
         updatebase(ci); \
-      } \
-      setlim(); \
-    } else \
-      addcycles(2); \
-    i = *(pc++); \
+      } else \
+        savecycles(); \
+      loadcycles(); \
+    } \
+    i = *pc; \
+    pc++; \
     ra = RA(i); \
   }
 
+// The table covers the whole low byte, so that the top bit of the byte (the low bit of A)
+// needs no mask.
 #define vmdispatch(o) goto *disptab[o]
 #define vmcase(l) L_##l:
-#define vmbreak { vmfetch(); vmdispatch(GET_OPCODE(i)); }
+#define vmbreak { vmfetch(); vmdispatch((uint8_t)i); }
 
 // Arithmetic fast paths: on success the following OP_MMBIN* is skipped (not dispatched).
 #define l_addi(L, a, b) intop(+, a, b)
@@ -933,42 +952,45 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
 
 // Keep one dispatch jump per handler (direct threading) instead of a shared one.
 [[gnu::optimize("no-crossjumping", "no-gcse", "no-code-hoisting")]] void luaV_execute(lua_State *L, CallInfo *ci) {
-  static const void *const disptab[128] = {
-      &&L_OP_MOVE, &&L_OP_LOADI, &&L_OP_LOADF, &&L_OP_LOADK, &&L_OP_LOADKX, &&L_OP_LOADFALSE,
-      &&L_OP_LFALSESKIP, &&L_OP_LOADTRUE, &&L_OP_LOADNIL, &&L_OP_GETUPVAL, &&L_OP_SETUPVAL,
-      &&L_OP_GETTABUP, &&L_OP_GETTABLE, &&L_OP_GETI, &&L_OP_GETFIELD, &&L_OP_SETTABUP,
-      &&L_OP_SETTABLE, &&L_OP_SETI, &&L_OP_SETFIELD, &&L_OP_NEWTABLE, &&L_OP_SELF,
-      &&L_OP_ADDI, &&L_OP_ADDK, &&L_OP_SUBK, &&L_OP_MULK, &&L_OP_MODK, &&L_OP_POWK,
-      &&L_OP_DIVK, &&L_OP_IDIVK, &&L_OP_BANDK, &&L_OP_BORK, &&L_OP_BXORK, &&L_OP_SHRI,
-      &&L_OP_SHLI, &&L_OP_ADD, &&L_OP_SUB, &&L_OP_MUL, &&L_OP_MOD, &&L_OP_POW, &&L_OP_DIV,
-      &&L_OP_IDIV, &&L_OP_BAND, &&L_OP_BOR, &&L_OP_BXOR, &&L_OP_SHL, &&L_OP_SHR,
-      &&L_OP_MMBIN, &&L_OP_MMBINI, &&L_OP_MMBINK, &&L_OP_UNM, &&L_OP_BNOT, &&L_OP_NOT,
-      &&L_OP_PEEK, &&L_OP_PEEK2, &&L_OP_PEEK4, &&L_OP_PEEK8, &&L_OP_LEN, &&L_OP_CONCAT,
-      &&L_OP_CLOSE, &&L_OP_TBC, &&L_OP_JMP, &&L_OP_EQ, &&L_OP_LT, &&L_OP_LE, &&L_OP_EQK,
-      &&L_OP_EQI, &&L_OP_LTI, &&L_OP_LEI, &&L_OP_GTI, &&L_OP_GEI, &&L_OP_TEST,
-      &&L_OP_TESTSET, &&L_OP_CALL, &&L_OP_TAILCALL, &&L_OP_RETURN, &&L_OP_RETURN0,
-      &&L_OP_RETURN1, &&L_OP_FORLOOP, &&L_OP_FORPREP, &&L_OP_TFORPREP, &&L_OP_TFORCALL,
-      &&L_OP_TFORLOOP, &&L_OP_SETLIST, &&L_OP_CLOSURE, &&L_OP_VARARG, &&L_OP_VARARGPREP,
-      &&L_OP_EXTRAARG,
-      // opcodes 87-127 do not exist; a corrupt chunk reaching one does nothing
-      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
-      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
-      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
-      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
-      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
-      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
-      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
-      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG,
-      &&L_OP_EXTRAARG};
-  static_assert(NUM_OPCODES == 87, "dispatch table covers the opcodes");
+// Each opcode appears twice: the top bit of the byte is the low bit of A.
+#define DISPATCH_HALF \
+      &&L_OP_MOVE, &&L_OP_LOADI, &&L_OP_LOADF, &&L_OP_LOADK, &&L_OP_LOADKX, &&L_OP_LOADFALSE, \
+      &&L_OP_LFALSESKIP, &&L_OP_LOADTRUE, &&L_OP_LOADNIL, &&L_OP_GETUPVAL, &&L_OP_SETUPVAL, \
+      &&L_OP_GETTABUP, &&L_OP_GETTABLE, &&L_OP_GETI, &&L_OP_GETFIELD, &&L_OP_SETTABUP, \
+      &&L_OP_SETTABLE, &&L_OP_SETI, &&L_OP_SETFIELD, &&L_OP_NEWTABLE, &&L_OP_SELF, \
+      &&L_OP_ADDI, &&L_OP_ADDK, &&L_OP_SUBK, &&L_OP_MULK, &&L_OP_MODK, &&L_OP_POWK, \
+      &&L_OP_DIVK, &&L_OP_IDIVK, &&L_OP_BANDK, &&L_OP_BORK, &&L_OP_BXORK, &&L_OP_SHRI, \
+      &&L_OP_SHLI, &&L_OP_ADD, &&L_OP_SUB, &&L_OP_MUL, &&L_OP_MOD, &&L_OP_POW, &&L_OP_DIV, \
+      &&L_OP_IDIV, &&L_OP_BAND, &&L_OP_BOR, &&L_OP_BXOR, &&L_OP_SHL, &&L_OP_SHR, \
+      &&L_OP_MMBIN, &&L_OP_MMBINI, &&L_OP_MMBINK, &&L_OP_UNM, &&L_OP_BNOT, &&L_OP_NOT, \
+      &&L_OP_PEEK, &&L_OP_PEEK2, &&L_OP_PEEK4, &&L_OP_PEEK8, &&L_OP_LEN, &&L_OP_CONCAT, \
+      &&L_OP_CLOSE, &&L_OP_TBC, &&L_OP_JMP, &&L_OP_EQ, &&L_OP_LT, &&L_OP_LE, &&L_OP_EQK, \
+      &&L_OP_EQI, &&L_OP_LTI, &&L_OP_LEI, &&L_OP_GTI, &&L_OP_GEI, &&L_OP_TEST, \
+      &&L_OP_TESTSET, &&L_OP_CALL, &&L_OP_TAILCALL, &&L_OP_RETURN, &&L_OP_RETURN0, \
+      &&L_OP_RETURN1, &&L_OP_FORLOOP, &&L_OP_FORPREP, &&L_OP_TFORPREP, &&L_OP_TFORCALL, \
+      &&L_OP_TFORLOOP, &&L_OP_SETLIST, &&L_OP_CLOSURE, &&L_OP_VARARG, &&L_OP_VARARGPREP, \
+      &&L_OP_EXTRAARG, \
+  /* opcodes 87-127 do not exist; a corrupt chunk reaching one does nothing */ \
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, \
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, \
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, \
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, \
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, \
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, \
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, \
+      &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, &&L_OP_EXTRAARG, \
+      &&L_OP_EXTRAARG
+  static const void *const disptab[256] = {DISPATCH_HALF, DISPATCH_HALF};
+#undef DISPATCH_HALF
+  static_assert(NUM_OPCODES == 87 && POS_OP == 0 && SIZE_OP == 7, "dispatch table covers the opcodes");
 
   LClosure *cl;
   TValue *k;
   StkId base;
   const Instruction *pc;
   int trap;
-  int32_t cycles = cpu_cycles;
-  int32_t lim;
+  int64_t lim = 0;
+  int64_t ctr = cpu_cycles;
   Instruction i;
   StkId ra;
 
@@ -1608,8 +1630,54 @@ returning:
       L->ci = newci;
       for (; narg < p->numparams; narg++) setnilvalue(s2v(L->top++));
       ci = newci;
-      goto startfunc;
+      if (l_unlikely(trap | L->hookmask)) goto startfunc;
+      // No hook: the new frame's state is at hand, and the limit holds as it is.
+      cl = clLvalue(s2v(ra));
+      k = p->k;
+      pc = p->code;
+      base = ra + 1;
+      vmbreak;
     }
+    {
+      lua_CFunction f;
+      if (ttislcf(s2v(ra)))
+        f = fvalue(s2v(ra));
+      else if (ttisCclosure(s2v(ra)))
+        f = clCvalue(s2v(ra))->f;
+      else
+        goto call_other;
+      if (l_unlikely(L->hookmask)) goto call_other;
+      // A native function, run here as luaD_precall and luaD_poscall would. It may move the
+      // stack: its results go to its frame's function slot, not to 'ra'.
+      savecycles();
+      checkstackGCp(L, LUA_MINSTACK, ra);
+      newci = ci->next ? ci->next : luaE_extendCI(L);
+      L->ci = newci;
+      newci->nresults = cast(short, nresults);
+      newci->callstatus = CIST_C;
+      newci->top = L->top + LUA_MINSTACK;
+      newci->func = ra;
+      int n = (*f)(L);
+      if (l_unlikely(L->status == LUA_YIELD)) return; // it yielded in place (see lua_yieldk)
+      if (l_likely(cast_uint(nresults) <= 1u && !L->hookmask)) {
+        StkId res = newci->func;
+        L->ci = ci;
+        if (nresults == 0)
+          L->top = res;
+        else {
+          if (n == 0)
+            setnilvalue(s2v(res));
+          else
+            setobjs2s(L, res, L->top - n);
+          L->top = res + 1;
+        }
+      } else
+        luaD_poscall(L, newci, n);
+      loadcycles();
+      updatetrap(ci);
+      vmbreak;
+    }
+  call_other:
     savecycles();
     newci = luaD_precall(L, ra, nresults);
     loadcycles();
@@ -1632,6 +1700,32 @@ returning:
     else
       b = cast_int(L->top - ra);
     savepc(ci);
+    if (l_likely(!TESTARG_k(i) && ttisLclosure(s2v(ra)))) {
+      // A Lua function and nothing to close: it takes over this frame here (as
+      // luaD_pretailcall does), and without a reload when no hook is on.
+      Proto *p = clLvalue(s2v(ra))->p;
+      int fsize = p->maxstacksize;
+      ci->func -= delta;
+      StkId func = ci->func;
+      for (int j = 0; j < b; j++) setobjs2s(L, func + j, ra + j);
+      if (l_unlikely(L->stack_last - L->top <= fsize)) {
+        savecycles();
+        checkstackGC(L, fsize);
+        loadcycles();
+        func = ci->func;
+      }
+      for (; b <= p->numparams; b++) setnilvalue(s2v(func + b));
+      ci->top = func + 1 + fsize;
+      ci->u.l.savedpc = p->code;
+      ci->callstatus = cast(unsigned short, (ci->callstatus & ~CIST_RESUMED) | CIST_TAIL);
+      L->top = func + b;
+      if (l_unlikely(trap | L->hookmask)) goto startfunc;
+      cl = clLvalue(s2v(func));
+      k = p->k;
+      pc = p->code;
+      base = func + 1;
+      vmbreak;
+    }
     savecycles();
     if (TESTARG_k(i)) {
       // the compiler guarantees no to-be-closed variables here: the stack does not move
@@ -1693,6 +1787,7 @@ returning:
       L->ci = ci->previous;
       L->top = base - 1;
       for (int nres = ci->nresults; l_unlikely(nres > 0); nres--) setnilvalue(s2v(L->top++));
+      if (l_likely(!trap)) goto ret_nohook;
     }
     goto ret;
   }
@@ -1714,6 +1809,7 @@ returning:
         L->top = base;
         for (; l_unlikely(nres > 1); nres--) setnilvalue(s2v(L->top++));
       }
+      if (l_likely(!trap)) goto ret_nohook;
     }
     goto ret;
   }
@@ -1864,4 +1960,19 @@ ret:
   }
   ci = ci->previous;
   goto returning;
+
+suspended: // a forced yield: the callers up to the resume return on seeing the thread's status
+  return;
+
+ret_nohook: // no hook before or after: the caller's state without the reload, the limit holds
+  if (l_unlikely(ci->callstatus & CIST_FRESH)) {
+    savecycles();
+    return;
+  }
+  ci = ci->previous;
+  cl = clLvalue(s2v(ci->func));
+  k = cl->p->k;
+  pc = ci->u.l.savedpc;
+  base = ci->func + 1;
+  vmbreak;
 }
