@@ -88,6 +88,22 @@ constexpr ClassTables make_class_tables() {
 
 constexpr ClassTables kClassTables = make_class_tables();
 
+struct CaseTables {
+  unsigned char lower[256];
+  unsigned char upper[256];
+};
+
+constexpr CaseTables make_case_tables() {
+  CaseTables t{};
+  for (int c = 0; c < 256; c++) {
+    t.lower[c] = static_cast<unsigned char>(c_tolower(c));
+    t.upper[c] = static_cast<unsigned char>(c_toupper(c));
+  }
+  return t;
+}
+
+constexpr CaseTables kCaseTables = make_case_tables();
+
 // A relative initial position: negative counts from the end, and anything before the start
 // clamps to 1.
 size_t posrelatI(lua_Integer pos, size_t len) {
@@ -143,7 +159,7 @@ int str_lower(lua_State *L) {
   luaL_Buffer b;
   const char *s = luaL_checklstring(L, 1, &l);
   char *p = luaL_buffinitsize(L, &b, l);
-  for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(c_tolower(uchar(s[i])));
+  for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(kCaseTables.lower[uchar(s[i])]);
   luaL_pushresultsize(&b, l);
   native_work_add(static_cast<int64_t>(l) * WORK_BYTE_SCANNED);
   return 1;
@@ -154,7 +170,7 @@ int str_upper(lua_State *L) {
   luaL_Buffer b;
   const char *s = luaL_checklstring(L, 1, &l);
   char *p = luaL_buffinitsize(L, &b, l);
-  for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(c_toupper(uchar(s[i])));
+  for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(kCaseTables.upper[uchar(s[i])]);
   luaL_pushresultsize(&b, l);
   native_work_add(static_cast<int64_t>(l) * WORK_BYTE_SCANNED);
   return 1;
@@ -886,8 +902,9 @@ FirstClass first_class(const char *p, const char *p_end) {
 const char *pass_failing(MatchState *ms, const FirstClass &fc, const char *s) {
   if (fc.p == nullptr || s >= ms->src_end) return s;
   size_t max = static_cast<size_t>(ms->src_end - s);
-  uint64_t afford = static_cast<uint64_t>(ms->budget / fc.ticks);
-  if (max > afford) max = static_cast<size_t>(afford);
+  // copying results may have overdrawn the allowance: then no start is passed over
+  int64_t afford = ms->budget > 0 ? ms->budget / fc.ticks : 0;
+  if (max > static_cast<uint64_t>(afford)) max = static_cast<size_t>(afford);
   size_t i = 0;
   const char *p = fc.p;
   switch (*p) {
@@ -1491,9 +1508,13 @@ void addliteral(lua_State *L, luaL_Buffer *b, int arg) {
 
 // Reads one conversion starting after the '%'; writes it with its '%' and letter into form
 // and returns the position of the letter.
+inline bool isfmtflag(char c) {
+  return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0';
+}
+
 const char *getformat(lua_State *L, const char *strfrmt, char *form) {
   const char *p = strfrmt;
-  while (*p != '\0' && strchr(kFmtFlags, *p) != nullptr) p++;
+  while (isfmtflag(*p)) p++;
   if (p - strfrmt > kMaxFlags) luaL_error(L, "invalid format (repeated flags)");
   if (c_isdigit(uchar(*p))) p++;  // width
   if (c_isdigit(uchar(*p))) p++;  // (two digits at most)
@@ -1517,7 +1538,7 @@ void cleanformat(char *form, const char *allowed, bool keepprec, const char *len
   size_t o = 0;
   const char *p = form + 1;
   out[o++] = '%';
-  for (; *p != '\0' && strchr(kFmtFlags, *p) != nullptr; p++)
+  for (; isfmtflag(*p); p++)
     if (strchr(allowed, *p) != nullptr) out[o++] = *p;
   while (c_isdigit(uchar(*p))) out[o++] = *p++;
   if (*p == '.') {
@@ -1575,6 +1596,36 @@ int formatpointer(char *buff, const char *form, const void *ptr) {
   return static_cast<int>(o - buff);
 }
 
+// The common plain conversions of an integer, written without the formatting engine.
+int plaindecimal(char *buff, lua_Integer n) {
+  char tmp[24];
+  int k = 0;
+  lua_Unsigned u = n < 0 ? 0u - static_cast<lua_Unsigned>(n) : static_cast<lua_Unsigned>(n);
+  do {
+    tmp[k++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u != 0);
+  int nb = 0;
+  if (n < 0) buff[nb++] = '-';
+  while (k > 0) buff[nb++] = tmp[--k];
+  buff[nb] = '\0';
+  return nb;
+}
+
+int plainhex(char *buff, lua_Unsigned u, bool upper) {
+  const char *digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  char tmp[16];
+  int k = 0;
+  do {
+    tmp[k++] = digits[u & 15];
+    u >>= 4;
+  } while (u != 0);
+  int nb = 0;
+  while (k > 0) buff[nb++] = tmp[--k];
+  buff[nb] = '\0';
+  return nb;
+}
+
 int str_format(lua_State *L) {
   int top = lua_gettop(L);
   int arg = 1;
@@ -1610,6 +1661,10 @@ int str_format(lua_State *L) {
       case 'd':
       case 'i': {
         lua_Integer n = luaL_checkinteger(L, arg);
+        if (form[2] == '\0') {  // no flags, width or precision
+          nb = plaindecimal(buff, n);
+          break;
+        }
         cleanformat(form, "-+ 0", true, "ll");
         nb = snprintf(buff, maxitem, form, static_cast<long long>(n));
         break;
@@ -1624,6 +1679,10 @@ int str_format(lua_State *L) {
       case 'x':
       case 'X': {
         lua_Integer n = luaL_checkinteger(L, arg);
+        if (form[2] == '\0' && conv != 'o') {
+          nb = plainhex(buff, static_cast<lua_Unsigned>(n), conv == 'X');
+          break;
+        }
         cleanformat(form, "-#0", true, "ll");
         nb = snprintf(buff, maxitem, form, static_cast<unsigned long long>(n));
         break;
