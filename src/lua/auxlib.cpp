@@ -667,10 +667,10 @@ const char *luaL_tolstring(lua_State *L, int idx, size_t *len) {
   } else {
     switch (lua_type(L, idx)) {
     case LUA_TNUMBER:
-      if (lua_isinteger(L, idx))
-        lua_pushfstring(L, "%I", (lua_Integer)lua_tointeger(L, idx));
-      else
-        lua_pushfstring(L, "%f", (lua_Number)lua_tonumber(L, idx));
+      // converted in place on a copy: the same text, string and collector step as a
+      // formatted push, without the formatter
+      lua_pushvalue(L, idx);
+      lua_tolstring(L, -1, nullptr);
       break;
     case LUA_TSTRING:
       lua_pushvalue(L, idx);

@@ -218,7 +218,7 @@ int str_byte(lua_State *L) {
   if (posi > pose) return 0;
   if (pose - posi >= static_cast<size_t>(INT_MAX)) return luaL_error(L, "string slice too long");
   int n = static_cast<int>(pose - posi) + 1;
-  luaL_checkstack(L, n, "string slice too long");
+  if (n > 1) luaL_checkstack(L, n, "string slice too long");  // one fits in any frame
   for (int i = 0; i < n; i++) lua_pushinteger(L, uchar(s[posi + i - 1]));
   native_work_add(static_cast<int64_t>(n) * WORK_BYTE_SCANNED);
   return n;
@@ -564,12 +564,83 @@ const char *matchbalance(MatchState *ms, const char *s, const char *p) {
   return res;
 }
 
+const char *setEnd(const char *p, const char *p_end);
+
+// When the rest of the pattern begins (perhaps after closing captures) with a single class
+// that must match once, a try of the rest where the class does not match enters the matcher
+// once per ')' and once more, tests the class and fails, leaving everything as it was. Such
+// tries are charged their ticks without being made.
+struct QuickFail {
+  const char *p = nullptr;  // the class; nullptr: every try is made
+  const char *ep = nullptr;
+  int entries = 0;    // nesting the try takes
+  int64_t ticks = 0;  // and its ticks
+};
+
+QuickFail quick_fail(MatchState *ms, const char *q) {
+  QuickFail r;
+  int closes = 0;
+  while (q < ms->p_end && *q == ')') {
+    q++;
+    closes++;
+  }
+  if (q >= ms->p_end) return r;
+  if (closes > 0) {  // each ')' must find a capture to close
+    int unfinished = 0;
+    for (int l = 0; l < ms->level; l++)
+      if (ms->capture[l].len == CAP_UNFINISHED) unfinished++;
+    if (unfinished < closes) return r;
+  }
+  const char *ep;
+  switch (*q) {
+    case '(':
+    case '.':
+      return r;
+    case '$':
+      if (q + 1 == ms->p_end) return r;
+      ep = q + 1;
+      break;
+    case L_ESC:
+      if (q + 1 >= ms->p_end) return r;
+      if (*(q + 1) == 'b' || *(q + 1) == 'f' || c_isdigit(uchar(*(q + 1)))) return r;
+      ep = q + 2;
+      break;
+    case '[':
+      ep = setEnd(q, ms->p_end);
+      if (ep == nullptr) return r;
+      break;
+    default:
+      ep = q + 1;
+      break;
+  }
+  if (ep < ms->p_end && (*ep == '*' || *ep == '?' || *ep == '-')) return r;
+  r.p = q;
+  r.ep = ep;
+  r.entries = 1 + closes;
+  r.ticks = kEntryTicks * (1 + closes) + 2 * class_ticks(q, ep);
+  return r;
+}
+
+// Whether the try at s fails at once; it is then charged. A try the allowance or the nesting
+// limit would stop is left to be made.
+inline bool quick_failed(MatchState *ms, const QuickFail &qf, const char *s) {
+  if (qf.p == nullptr) return false;
+  if (s < ms->src_end && classmatch(uchar(*s), qf.p, qf.ep)) return false;
+  if (ms->budget < qf.ticks || ms->matchdepth < qf.entries) return false;
+  ms->budget -= qf.ticks;
+  return true;
+}
+
 const char *max_expand(MatchState *ms, const char *s, const char *p, const char *ep) {
   ptrdiff_t i = static_cast<ptrdiff_t>(classrun(ms, s, p, ep));
+  QuickFail qf;
+  if (i > 1) qf = quick_fail(ms, ep + 1);
   // try with the longest run first, then give back one at a time
   while (i >= 0) {
-    const char *res = match(ms, s + i, ep + 1);
-    if (res) return res;
+    if (!quick_failed(ms, qf, s + i)) {
+      const char *res = match(ms, s + i, ep + 1);
+      if (res) return res;
+    }
     i--;
   }
   return nullptr;
@@ -577,8 +648,9 @@ const char *max_expand(MatchState *ms, const char *s, const char *p, const char 
 
 const char *min_expand(MatchState *ms, const char *s, const char *p, const char *ep) {
   int64_t cost = class_ticks(p, ep);
+  QuickFail qf = quick_fail(ms, ep + 1);
   for (;;) {
-    const char *res = match(ms, s, ep + 1);
+    const char *res = quick_failed(ms, qf, s) ? nullptr : match(ms, s, ep + 1);
     if (res != nullptr) return res;
     spend(ms, cost);
     if (singlematch(ms, s, p, ep))
