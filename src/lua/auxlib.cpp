@@ -1,5 +1,6 @@
 // Auxiliary library: argument checks, uniform error messages, string buffers, metatables,
-// references, loading helpers and the traceback, all built on the embedding interface.
+// references, loading helpers and the traceback, built on the embedding interface; the
+// argument checks read the running function's arguments directly on their common paths.
 #include "lua/auxlib.h"
 
 #include <cerrno>
@@ -13,6 +14,7 @@
 #include <sys/wait.h>
 
 #include "kernel/kernel.h"
+#include "lua/state.h"
 
 // Levels shown before and after the skip line of a long traceback.
 #define LEVELS1 10
@@ -313,13 +315,32 @@ void luaL_checkany(lua_State *L, int arg) {
   if (lua_type(L, arg) == LUA_TNONE) luaL_argerror(L, arg, "value expected");
 }
 
+// The argument arg of the running native function, or nullptr when arg is not a positive
+// index below the top. Argument checks read it directly on their common paths.
+static inline const TValue *argvalue(lua_State *L, int arg) {
+  if (arg <= 0) return nullptr;
+  StkId func = L->ci->func;
+  if (arg >= L->top - func) return nullptr;
+  return s2v(func + arg);
+}
+
 const char *luaL_checklstring(lua_State *L, int arg, size_t *len) {
+  const TValue *o = argvalue(L, arg);
+  if (o != nullptr && ttisstring(o)) {
+    if (len != nullptr) *len = vslen(o);
+    return svalue(o);
+  }
   const char *s = lua_tolstring(L, arg, len);
   if (!s) tag_error(L, arg, LUA_TSTRING);
   return s;
 }
 
 const char *luaL_optlstring(lua_State *L, int arg, const char *def, size_t *len) {
+  const TValue *o = argvalue(L, arg);
+  if (o != nullptr && ttisstring(o)) {
+    if (len != nullptr) *len = vslen(o);
+    return svalue(o);
+  }
   if (lua_isnoneornil(L, arg)) {
     if (len) *len = def ? std::strlen(def) : 0;
     return def;
@@ -328,6 +349,11 @@ const char *luaL_optlstring(lua_State *L, int arg, const char *def, size_t *len)
 }
 
 lua_Number luaL_checknumber(lua_State *L, int arg) {
+  const TValue *o = argvalue(L, arg);
+  if (o != nullptr) {
+    if (ttisfloat(o)) return fltvalue(o);
+    if (ttisinteger(o)) return cast_num(ivalue(o));
+  }
   int isnum;
   lua_Number d = lua_tonumberx(L, arg, &isnum);
   if (!isnum) tag_error(L, arg, LUA_TNUMBER);
@@ -346,6 +372,8 @@ static void interror(lua_State *L, int arg) {
 }
 
 lua_Integer luaL_checkinteger(lua_State *L, int arg) {
+  const TValue *o = argvalue(L, arg);
+  if (o != nullptr && ttisinteger(o)) return ivalue(o);
   int isnum;
   lua_Integer d = lua_tointegerx(L, arg, &isnum);
   if (!isnum) interror(L, arg);
@@ -353,6 +381,11 @@ lua_Integer luaL_checkinteger(lua_State *L, int arg) {
 }
 
 lua_Integer luaL_optinteger(lua_State *L, int arg, lua_Integer def) {
+  if (arg > 0) {
+    const TValue *o = argvalue(L, arg);
+    if (o == nullptr) return def;  // none
+    if (ttisinteger(o)) return ivalue(o);
+  }
   return luaL_opt(L, luaL_checkinteger, arg, def);
 }
 
@@ -634,10 +667,10 @@ const char *luaL_tolstring(lua_State *L, int idx, size_t *len) {
   } else {
     switch (lua_type(L, idx)) {
     case LUA_TNUMBER:
-      if (lua_isinteger(L, idx))
-        lua_pushfstring(L, "%I", (lua_Integer)lua_tointeger(L, idx));
-      else
-        lua_pushfstring(L, "%f", (lua_Number)lua_tonumber(L, idx));
+      // converted in place on a copy: the same text, string and collector step as a
+      // formatted push, without the formatter
+      lua_pushvalue(L, idx);
+      lua_tolstring(L, -1, nullptr);
       break;
     case LUA_TSTRING:
       lua_pushvalue(L, idx);

@@ -3,6 +3,7 @@
 // function nothing; the resuming thread then yields in turn at its next instruction.
 #include "lua/auxlib.h"
 #include "lua/libs.h"
+#include "lua/state.h"
 
 static lua_State *getco(lua_State *L) {
   lua_State *co = lua_tothread(L, 1);
@@ -13,10 +14,8 @@ static lua_State *getco(lua_State *L) {
 // True when the suspended thread stopped inside Lua code (the budget's forced yield or a hook
 // that yielded) rather than in a native function that called yield.
 static int stopped_in_lua(lua_State *co) {
-  lua_Debug ar;
-  if (!lua_getstack(co, 0, &ar)) return 0;
-  if (!lua_getinfo(co, "S", &ar)) return 0;
-  return ar.what != nullptr && ar.what[0] != 'C';
+  // read off the top frame: every resume asks, and the debug interface costs as much again
+  return co->ci != &co->base_ci && ttisLclosure(s2v(co->ci->func));
 }
 
 // Resumes co with the narg values on the top of L. Returns the number of results moved to L,

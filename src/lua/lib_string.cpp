@@ -19,22 +19,90 @@ namespace {
 constexpr size_t kMaxSize = 2147483647;
 
 // Character classes of the default locale, spelled out so they never depend on it.
-inline bool c_isdigit(int c) { return c >= '0' && c <= '9'; }
-inline bool c_islower(int c) { return c >= 'a' && c <= 'z'; }
-inline bool c_isupper(int c) { return c >= 'A' && c <= 'Z'; }
-inline bool c_isalpha(int c) { return c_islower(c) || c_isupper(c); }
-inline bool c_isalnum(int c) { return c_isalpha(c) || c_isdigit(c); }
-inline bool c_iscntrl(int c) { return c < 32 || c == 127; }
-inline bool c_isgraph(int c) { return c > 32 && c < 127; }
-inline bool c_ispunct(int c) { return c_isgraph(c) && !c_isalnum(c); }
-inline bool c_isspace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-inline bool c_isxdigit(int c) {
+constexpr bool c_isdigit(int c) { return c >= '0' && c <= '9'; }
+constexpr bool c_islower(int c) { return c >= 'a' && c <= 'z'; }
+constexpr bool c_isupper(int c) { return c >= 'A' && c <= 'Z'; }
+constexpr bool c_isalpha(int c) { return c_islower(c) || c_isupper(c); }
+constexpr bool c_isalnum(int c) { return c_isalpha(c) || c_isdigit(c); }
+constexpr bool c_iscntrl(int c) { return c < 32 || c == 127; }
+constexpr bool c_isgraph(int c) { return c > 32 && c < 127; }
+constexpr bool c_ispunct(int c) { return c_isgraph(c) && !c_isalnum(c); }
+constexpr bool c_isspace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+constexpr bool c_isxdigit(int c) {
   return c_isdigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
-inline int c_tolower(int c) { return c_isupper(c) ? c + ('a' - 'A') : c; }
-inline int c_toupper(int c) { return c_islower(c) ? c - ('a' - 'A') : c; }
+constexpr int c_tolower(int c) { return c_isupper(c) ? c + ('a' - 'A') : c; }
+constexpr int c_toupper(int c) { return c_islower(c) ? c - ('a' - 'A') : c; }
 
 inline unsigned char uchar(char c) { return static_cast<unsigned char>(c); }
+
+// The pattern classes as bits, so that testing a byte against a class is one table load.
+enum : uint16_t {
+  kClsAlpha = 1 << 0, kClsCntrl = 1 << 1, kClsDigit = 1 << 2, kClsGraph = 1 << 3,
+  kClsLower = 1 << 4, kClsPunct = 1 << 5, kClsSpace = 1 << 6, kClsUpper = 1 << 7,
+  kClsAlnum = 1 << 8, kClsXdigit = 1 << 9, kClsZero = 1 << 10,
+  kClsComplement = 1 << 15,  // an upper-case class letter names the complement
+};
+
+struct ClassTables {
+  uint16_t of_byte[256];   // the classes each byte belongs to
+  uint16_t of_letter[256];  // the classes a letter after '%' names; 0: the byte itself
+};
+
+constexpr ClassTables make_class_tables() {
+  ClassTables t{};
+  for (int c = 0; c < 256; c++) {
+    uint16_t b = 0;
+    if (c_isalpha(c)) b |= kClsAlpha;
+    if (c_iscntrl(c)) b |= kClsCntrl;
+    if (c_isdigit(c)) b |= kClsDigit;
+    if (c_isgraph(c)) b |= kClsGraph;
+    if (c_islower(c)) b |= kClsLower;
+    if (c_ispunct(c)) b |= kClsPunct;
+    if (c_isspace(c)) b |= kClsSpace;
+    if (c_isupper(c)) b |= kClsUpper;
+    if (c_isalnum(c)) b |= kClsAlnum;
+    if (c_isxdigit(c)) b |= kClsXdigit;
+    if (c == 0) b |= kClsZero;
+    t.of_byte[c] = b;
+    uint16_t m = 0;
+    switch (c_tolower(c)) {
+      case 'a': m = kClsAlpha; break;
+      case 'c': m = kClsCntrl; break;
+      case 'd': m = kClsDigit; break;
+      case 'g': m = kClsGraph; break;
+      case 'l': m = kClsLower; break;
+      case 'p': m = kClsPunct; break;
+      case 's': m = kClsSpace; break;
+      case 'u': m = kClsUpper; break;
+      case 'w': m = kClsAlnum; break;
+      case 'x': m = kClsXdigit; break;
+      case 'z': m = kClsZero; break;
+      default: break;
+    }
+    if (m != 0 && c_isupper(c)) m |= kClsComplement;
+    t.of_letter[c] = m;
+  }
+  return t;
+}
+
+constexpr ClassTables kClassTables = make_class_tables();
+
+struct CaseTables {
+  unsigned char lower[256];
+  unsigned char upper[256];
+};
+
+constexpr CaseTables make_case_tables() {
+  CaseTables t{};
+  for (int c = 0; c < 256; c++) {
+    t.lower[c] = static_cast<unsigned char>(c_tolower(c));
+    t.upper[c] = static_cast<unsigned char>(c_toupper(c));
+  }
+  return t;
+}
+
+constexpr CaseTables kCaseTables = make_case_tables();
 
 // A relative initial position: negative counts from the end, and anything before the start
 // clamps to 1.
@@ -91,7 +159,7 @@ int str_lower(lua_State *L) {
   luaL_Buffer b;
   const char *s = luaL_checklstring(L, 1, &l);
   char *p = luaL_buffinitsize(L, &b, l);
-  for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(c_tolower(uchar(s[i])));
+  for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(kCaseTables.lower[uchar(s[i])]);
   luaL_pushresultsize(&b, l);
   native_work_add(static_cast<int64_t>(l) * WORK_BYTE_SCANNED);
   return 1;
@@ -102,7 +170,7 @@ int str_upper(lua_State *L) {
   luaL_Buffer b;
   const char *s = luaL_checklstring(L, 1, &l);
   char *p = luaL_buffinitsize(L, &b, l);
-  for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(c_toupper(uchar(s[i])));
+  for (size_t i = 0; i < l; i++) p[i] = static_cast<char>(kCaseTables.upper[uchar(s[i])]);
   luaL_pushresultsize(&b, l);
   native_work_add(static_cast<int64_t>(l) * WORK_BYTE_SCANNED);
   return 1;
@@ -150,7 +218,7 @@ int str_byte(lua_State *L) {
   if (posi > pose) return 0;
   if (pose - posi >= static_cast<size_t>(INT_MAX)) return luaL_error(L, "string slice too long");
   int n = static_cast<int>(pose - posi) + 1;
-  luaL_checkstack(L, n, "string slice too long");
+  if (n > 1) luaL_checkstack(L, n, "string slice too long");  // one fits in any frame
   for (int i = 0; i < n; i++) lua_pushinteger(L, uchar(s[posi + i - 1]));
   native_work_add(static_cast<int64_t>(n) * WORK_BYTE_SCANNED);
   return n;
@@ -309,49 +377,47 @@ int capture_to_close(MatchState *ms) {
   return luaL_error(ms->L, "invalid pattern capture");
 }
 
+// The end of the set starting at p ('[').
+const char *setEndChecked(MatchState *ms, const char *p) {
+  p++;
+  if (*p == '^') p++;
+  do {  // look for a ']'
+    if (p == ms->p_end) luaL_error(ms->L, "malformed pattern (missing ']')");
+    if (*(p++) == L_ESC && p < ms->p_end) p++;  // skip escapes such as '%]'
+  } while (*p != ']');
+  return p + 1;
+}
+
 // The end of the single-character class starting at p.
-const char *classEnd(MatchState *ms, const char *p) {
-  switch (*p++) {
+inline const char *classEnd(MatchState *ms, const char *p) {
+  switch (*p) {
     case L_ESC:
-      if (p == ms->p_end) luaL_error(ms->L, "malformed pattern (ends with '%%')");
-      return p + 1;
+      if (p + 1 == ms->p_end) luaL_error(ms->L, "malformed pattern (ends with '%%')");
+      return p + 2;
     case '[':
-      if (*p == '^') p++;
-      do {  // look for a ']'
-        if (p == ms->p_end) luaL_error(ms->L, "malformed pattern (missing ']')");
-        if (*(p++) == L_ESC && p < ms->p_end) p++;  // skip escapes such as '%]'
-      } while (*p != ']');
-      return p + 1;
+      return setEndChecked(ms, p);
     default:
-      return p;
+      return p + 1;
   }
 }
 
 // Ticks of one test of the class p..ep: a set is read byte by byte.
 inline int64_t class_ticks(const char *p, const char *ep) { return *p == '[' ? ep - p : 1; }
 
-bool match_class(int c, int cl) {
-  bool res;
-  switch (c_tolower(cl)) {
-    case 'a': res = c_isalpha(c); break;
-    case 'c': res = c_iscntrl(c); break;
-    case 'd': res = c_isdigit(c); break;
-    case 'g': res = c_isgraph(c); break;
-    case 'l': res = c_islower(c); break;
-    case 'p': res = c_ispunct(c); break;
-    case 's': res = c_isspace(c); break;
-    case 'u': res = c_isupper(c); break;
-    case 'w': res = c_isalnum(c); break;
-    case 'x': res = c_isxdigit(c); break;
-    case 'z': res = (c == 0); break;
-    default: return cl == c;
-  }
-  if (c_isupper(cl)) res = !res;  // upper-case letters name the complements
-  return res;
+// Whether byte c is in the class named by the letter: m is the letter's entry, nonzero.
+inline bool in_class(int c, uint16_t m) {
+  bool res = (kClassTables.of_byte[c] & m) != 0;
+  return res != ((m & kClsComplement) != 0);
+}
+
+inline bool match_class(int c, int cl) {
+  uint16_t m = kClassTables.of_letter[cl];
+  if (m == 0) return cl == c;
+  return in_class(c, m);
 }
 
 // p points at '[' and ec at its closing ']'.
-bool matchbracketclass(int c, const char *p, const char *ec) {
+inline bool matchbracketclass(int c, const char *p, const char *ec) {
   bool sig = true;
   if (*(p + 1) == '^') {
     sig = false;
@@ -371,7 +437,17 @@ bool matchbracketclass(int c, const char *p, const char *ec) {
   return !sig;
 }
 
-bool singlematch(MatchState *ms, const char *s, const char *p, const char *ep) {
+// Whether byte c is in the class p..ep.
+inline bool classmatch(int c, const char *p, const char *ep) {
+  switch (*p) {
+    case '.': return true;
+    case L_ESC: return match_class(c, uchar(*(p + 1)));
+    case '[': return matchbracketclass(c, p, ep - 1);
+    default: return uchar(*p) == c;
+  }
+}
+
+inline bool singlematch(MatchState *ms, const char *s, const char *p, const char *ep) {
   if (s >= ms->src_end) return false;
   int c = uchar(*s);
   switch (*p) {
@@ -380,6 +456,55 @@ bool singlematch(MatchState *ms, const char *s, const char *p, const char *ep) {
     case '[': return matchbracketclass(c, p, ep - 1);
     default: return uchar(*p) == c;
   }
+}
+
+// The set p..ep as a bitmap of the bytes it holds.
+struct ByteSet {
+  uint64_t w[4];
+  bool has(int c) const { return (w[c >> 6] >> (c & 63)) & 1; }
+  void add(int c) { w[c >> 6] |= uint64_t(1) << (c & 63); }
+};
+
+void build_set(ByteSet *bs, const char *p, const char *ec) {
+  *bs = ByteSet{};
+  bool sig = true;
+  if (*(p + 1) == '^') {
+    sig = false;
+    p++;
+  }
+  while (++p < ec) {
+    if (*p == L_ESC) {
+      p++;
+      uint16_t m = kClassTables.of_letter[uchar(*p)];
+      if (m == 0) {
+        bs->add(uchar(*p));
+      } else {
+        for (int c = 0; c < 256; c++)
+          if (in_class(c, m)) bs->add(c);
+      }
+    } else if (*(p + 1) == '-' && (p + 2 < ec)) {
+      p += 2;
+      for (int c = uchar(*(p - 2)); c <= uchar(*p); c++) bs->add(c);
+    } else {
+      bs->add(uchar(*p));
+    }
+  }
+  if (!sig)
+    for (uint64_t &x : bs->w) x = ~x;
+}
+
+// The length of the run from s (at most max bytes) of bytes in the set p..ep. A long run is
+// read through a bitmap of the set.
+size_t setrun(const char *s, size_t max, const char *p, const char *ep) {
+  constexpr size_t kDirect = 16;
+  size_t i = 0;
+  size_t direct = max < kDirect ? max : kDirect;
+  while (i < direct && matchbracketclass(uchar(s[i]), p, ep - 1)) i++;
+  if (i < kDirect || i == max) return i;
+  ByteSet bs;
+  build_set(&bs, p, ep - 1);
+  while (i < max && bs.has(uchar(s[i]))) i++;
+  return i;
 }
 
 // The length of the run of bytes from s that the class p..ep matches, charged as it is read.
@@ -394,11 +519,17 @@ size_t classrun(MatchState *ms, const char *s, const char *p, const char *ep) {
   switch (*p) {
     case L_ESC: {
       int cl = uchar(*(p + 1));
-      while (i < max && match_class(uchar(s[i]), cl)) i++;
+      uint16_t m = kClassTables.of_letter[cl];
+      if (m == 0) {
+        char c = static_cast<char>(cl);
+        while (i < max && s[i] == c) i++;
+      } else {
+        while (i < max && in_class(uchar(s[i]), m)) i++;
+      }
       break;
     }
     case '[':
-      while (i < max && matchbracketclass(uchar(s[i]), p, ep - 1)) i++;
+      i = setrun(s, max, p, ep);
       break;
     default: {
       char c = *p;
@@ -433,12 +564,83 @@ const char *matchbalance(MatchState *ms, const char *s, const char *p) {
   return res;
 }
 
+const char *setEnd(const char *p, const char *p_end);
+
+// When the rest of the pattern begins (perhaps after closing captures) with a single class
+// that must match once, a try of the rest where the class does not match enters the matcher
+// once per ')' and once more, tests the class and fails, leaving everything as it was. Such
+// tries are charged their ticks without being made.
+struct QuickFail {
+  const char *p = nullptr;  // the class; nullptr: every try is made
+  const char *ep = nullptr;
+  int entries = 0;    // nesting the try takes
+  int64_t ticks = 0;  // and its ticks
+};
+
+QuickFail quick_fail(MatchState *ms, const char *q) {
+  QuickFail r;
+  int closes = 0;
+  while (q < ms->p_end && *q == ')') {
+    q++;
+    closes++;
+  }
+  if (q >= ms->p_end) return r;
+  if (closes > 0) {  // each ')' must find a capture to close
+    int unfinished = 0;
+    for (int l = 0; l < ms->level; l++)
+      if (ms->capture[l].len == CAP_UNFINISHED) unfinished++;
+    if (unfinished < closes) return r;
+  }
+  const char *ep;
+  switch (*q) {
+    case '(':
+    case '.':
+      return r;
+    case '$':
+      if (q + 1 == ms->p_end) return r;
+      ep = q + 1;
+      break;
+    case L_ESC:
+      if (q + 1 >= ms->p_end) return r;
+      if (*(q + 1) == 'b' || *(q + 1) == 'f' || c_isdigit(uchar(*(q + 1)))) return r;
+      ep = q + 2;
+      break;
+    case '[':
+      ep = setEnd(q, ms->p_end);
+      if (ep == nullptr) return r;
+      break;
+    default:
+      ep = q + 1;
+      break;
+  }
+  if (ep < ms->p_end && (*ep == '*' || *ep == '?' || *ep == '-')) return r;
+  r.p = q;
+  r.ep = ep;
+  r.entries = 1 + closes;
+  r.ticks = kEntryTicks * (1 + closes) + 2 * class_ticks(q, ep);
+  return r;
+}
+
+// Whether the try at s fails at once; it is then charged. A try the allowance or the nesting
+// limit would stop is left to be made.
+inline bool quick_failed(MatchState *ms, const QuickFail &qf, const char *s) {
+  if (qf.p == nullptr) return false;
+  if (s < ms->src_end && classmatch(uchar(*s), qf.p, qf.ep)) return false;
+  if (ms->budget < qf.ticks || ms->matchdepth < qf.entries) return false;
+  ms->budget -= qf.ticks;
+  return true;
+}
+
 const char *max_expand(MatchState *ms, const char *s, const char *p, const char *ep) {
   ptrdiff_t i = static_cast<ptrdiff_t>(classrun(ms, s, p, ep));
+  QuickFail qf;
+  if (i > 1) qf = quick_fail(ms, ep + 1);
   // try with the longest run first, then give back one at a time
   while (i >= 0) {
-    const char *res = match(ms, s + i, ep + 1);
-    if (res) return res;
+    if (!quick_failed(ms, qf, s + i)) {
+      const char *res = match(ms, s + i, ep + 1);
+      if (res) return res;
+    }
     i--;
   }
   return nullptr;
@@ -446,8 +648,9 @@ const char *max_expand(MatchState *ms, const char *s, const char *p, const char 
 
 const char *min_expand(MatchState *ms, const char *s, const char *p, const char *ep) {
   int64_t cost = class_ticks(p, ep);
+  QuickFail qf = quick_fail(ms, ep + 1);
   for (;;) {
-    const char *res = match(ms, s, ep + 1);
+    const char *res = quick_failed(ms, qf, s) ? nullptr : match(ms, s, ep + 1);
     if (res != nullptr) return res;
     spend(ms, cost);
     if (singlematch(ms, s, p, ep))
@@ -546,7 +749,7 @@ const char *match(MatchState *ms, const char *s, const char *p) {
       dflt: {
         const char *ep = classEnd(ms, p);
         spend(ms, 2 * class_ticks(p, ep));  // finding its end, then testing it
-        if (!singlematch(ms, s, p, ep)) {
+        if (s >= ms->src_end || !classmatch(uchar(*s), p, ep)) {
           if (*ep == '*' || *ep == '?' || *ep == '-') {
             // the item may match nothing: go on with the rest, no nesting
             p = ep + 1;
@@ -715,6 +918,89 @@ const char *skip_balance(MatchState *ms, const char *s, char b, char e) {
   }
   spend(ms, ms->src_end - s);
   return first == ms->src_end ? first : first - 1;
+}
+
+// When a pattern begins (perhaps inside captures) with a single-character class that must
+// match once (alone or under '+'), an attempt fails at once where the class does not match:
+// it enters the matcher once per opened capture and once more, tests the class and does
+// nothing else. Such starts are passed over in one scan and charged the same ticks, as long
+// as the allowance pays for all of them; the start where it would run out is tried as usual.
+struct FirstClass {
+  const char *p = nullptr;  // the class; nullptr: no starts are passed over
+  const char *ep = nullptr;
+  int64_t ticks = 0;  // the ticks of an attempt that fails at the class
+};
+
+FirstClass first_class(const char *p, const char *p_end) {
+  FirstClass r;
+  const char *q = p;
+  int opened = 0;
+  while (q < p_end && *q == '(') {
+    q += (*(q + 1) == ')') ? 2 : 1;
+    opened++;
+  }
+  if (q >= p_end || opened > kMaxCaptures) return r;
+  const char *ep;
+  switch (*q) {
+    case ')':
+    case '.':  // fails only at the end of the subject
+      return r;
+    case '$':
+      if (q + 1 == p_end) return r;
+      ep = q + 1;
+      break;
+    case L_ESC:
+      if (q + 1 >= p_end) return r;
+      if (*(q + 1) == 'b' || *(q + 1) == 'f' || c_isdigit(uchar(*(q + 1)))) return r;
+      ep = q + 2;
+      break;
+    case '[':
+      ep = setEnd(q, p_end);
+      if (ep == nullptr) return r;
+      break;
+    default:
+      ep = q + 1;
+      break;
+  }
+  if (ep < p_end && (*ep == '*' || *ep == '?' || *ep == '-')) return r;
+  r.p = q;
+  r.ep = ep;
+  r.ticks = kEntryTicks * (1 + opened) + 2 * class_ticks(q, ep);
+  return r;
+}
+
+// The first start from s, before the end of the subject, where the first class matches;
+// the starts passed over are charged as failed attempts.
+const char *pass_failing(MatchState *ms, const FirstClass &fc, const char *s) {
+  if (fc.p == nullptr || s >= ms->src_end) return s;
+  size_t max = static_cast<size_t>(ms->src_end - s);
+  // copying results may have overdrawn the allowance: then no start is passed over
+  int64_t afford = ms->budget > 0 ? ms->budget / fc.ticks : 0;
+  if (max > static_cast<uint64_t>(afford)) max = static_cast<size_t>(afford);
+  size_t i = 0;
+  const char *p = fc.p;
+  switch (*p) {
+    case L_ESC: {
+      uint16_t m = kClassTables.of_letter[uchar(*(p + 1))];
+      if (m == 0) {
+        const void *hit = memchr(s, *(p + 1), max);
+        i = hit ? static_cast<size_t>(static_cast<const char *>(hit) - s) : max;
+      } else {
+        while (i < max && !in_class(uchar(s[i]), m)) i++;
+      }
+      break;
+    }
+    case '[':
+      while (i < max && !matchbracketclass(uchar(s[i]), p, fc.ep - 1)) i++;
+      break;
+    default: {
+      const void *hit = memchr(s, *p, max);
+      i = hit ? static_cast<size_t>(static_cast<const char *>(hit) - s) : max;
+      break;
+    }
+  }
+  ms->budget -= static_cast<int64_t>(i) * fc.ticks;
+  return s + i;
 }
 
 // After a failed attempt at s: the last start the same failure rules out.
@@ -956,7 +1242,9 @@ int str_find_aux(lua_State *L, bool find) {
     }
     ms.p_end = p + lp;
     LeadingRun lr = anchor ? LeadingRun() : leading_run(p, p + lp);
+    FirstClass fc = anchor ? FirstClass() : first_class(p, p + lp);
     do {
+      s1 = pass_failing(&ms, fc, s1);
       reprepstate(&ms);
       const char *res = match(&ms, s1, p);
       if (res != nullptr) {
@@ -1026,7 +1314,9 @@ int gmatch_aux(lua_State *L) {
     }
   } else {
     LeadingRun lr = leading_run(p, p + lp);
+    FirstClass fc = first_class(p, p + lp);
     for (const char *src = s + gm->src; src <= ms.src_end; src++) {
+      src = pass_failing(&ms, fc, src);
       reprepstate(&ms);
       const char *e = match(&ms, src, p);
       if (e != nullptr && e != lastmatch) {
@@ -1117,6 +1407,23 @@ bool add_value(MatchState *ms, luaL_Buffer *b, const char *s, const char *e, int
   return true;
 }
 
+// Adds l bytes to the buffer, growing it exactly as adding them one at a time would.
+void add_bytewise(luaL_Buffer *b, const char *s, size_t l) {
+  while (l > 0) {
+    size_t room = b->size - b->n;
+    if (room == 0) {
+      luaL_addlstring(b, s, 1);
+      s++;
+      l--;
+      continue;
+    }
+    size_t k = l < room ? l : room;
+    luaL_addlstring(b, s, k);
+    s += k;
+    l -= k;
+  }
+}
+
 int str_gsub(lua_State *L) {
   size_t srcl, lp;
   const char *src = luaL_checklstring(L, 1, &srcl);
@@ -1141,8 +1448,14 @@ int str_gsub(lua_State *L) {
   prepstate(&ms, L, src, srcl, p, lp);
   MatchWork work(&ms);
   LeadingRun lr = (anchor || plain) ? LeadingRun() : leading_run(p, p + lp);
+  FirstClass fc = (anchor || plain) ? FirstClass() : first_class(p, p + lp);
   while (n < max_s) {
     const char *e;
+    if (fc.p != nullptr) {
+      const char *to = pass_failing(&ms, fc, src);
+      add_bytewise(&b, src, static_cast<size_t>(to - src));
+      src = to;
+    }
     if (plain) {
       // the text up to the next occurrence holds no match
       const char *x = plainfind(&ms, src, p, lp);
@@ -1267,9 +1580,13 @@ void addliteral(lua_State *L, luaL_Buffer *b, int arg) {
 
 // Reads one conversion starting after the '%'; writes it with its '%' and letter into form
 // and returns the position of the letter.
+inline bool isfmtflag(char c) {
+  return c == '-' || c == '+' || c == ' ' || c == '#' || c == '0';
+}
+
 const char *getformat(lua_State *L, const char *strfrmt, char *form) {
   const char *p = strfrmt;
-  while (*p != '\0' && strchr(kFmtFlags, *p) != nullptr) p++;
+  while (isfmtflag(*p)) p++;
   if (p - strfrmt > kMaxFlags) luaL_error(L, "invalid format (repeated flags)");
   if (c_isdigit(uchar(*p))) p++;  // width
   if (c_isdigit(uchar(*p))) p++;  // (two digits at most)
@@ -1293,7 +1610,7 @@ void cleanformat(char *form, const char *allowed, bool keepprec, const char *len
   size_t o = 0;
   const char *p = form + 1;
   out[o++] = '%';
-  for (; *p != '\0' && strchr(kFmtFlags, *p) != nullptr; p++)
+  for (; isfmtflag(*p); p++)
     if (strchr(allowed, *p) != nullptr) out[o++] = *p;
   while (c_isdigit(uchar(*p))) out[o++] = *p++;
   if (*p == '.') {
@@ -1351,6 +1668,36 @@ int formatpointer(char *buff, const char *form, const void *ptr) {
   return static_cast<int>(o - buff);
 }
 
+// The common plain conversions of an integer, written without the formatting engine.
+int plaindecimal(char *buff, lua_Integer n) {
+  char tmp[24];
+  int k = 0;
+  lua_Unsigned u = n < 0 ? 0u - static_cast<lua_Unsigned>(n) : static_cast<lua_Unsigned>(n);
+  do {
+    tmp[k++] = static_cast<char>('0' + u % 10);
+    u /= 10;
+  } while (u != 0);
+  int nb = 0;
+  if (n < 0) buff[nb++] = '-';
+  while (k > 0) buff[nb++] = tmp[--k];
+  buff[nb] = '\0';
+  return nb;
+}
+
+int plainhex(char *buff, lua_Unsigned u, bool upper) {
+  const char *digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
+  char tmp[16];
+  int k = 0;
+  do {
+    tmp[k++] = digits[u & 15];
+    u >>= 4;
+  } while (u != 0);
+  int nb = 0;
+  while (k > 0) buff[nb++] = tmp[--k];
+  buff[nb] = '\0';
+  return nb;
+}
+
 int str_format(lua_State *L) {
   int top = lua_gettop(L);
   int arg = 1;
@@ -1386,6 +1733,10 @@ int str_format(lua_State *L) {
       case 'd':
       case 'i': {
         lua_Integer n = luaL_checkinteger(L, arg);
+        if (form[2] == '\0') {  // no flags, width or precision
+          nb = plaindecimal(buff, n);
+          break;
+        }
         cleanformat(form, "-+ 0", true, "ll");
         nb = snprintf(buff, maxitem, form, static_cast<long long>(n));
         break;
@@ -1400,6 +1751,10 @@ int str_format(lua_State *L) {
       case 'x':
       case 'X': {
         lua_Integer n = luaL_checkinteger(L, arg);
+        if (form[2] == '\0' && conv != 'o') {
+          nb = plainhex(buff, static_cast<lua_Unsigned>(n), conv == 'X');
+          break;
+        }
         cleanformat(form, "-#0", true, "ll");
         nb = snprintf(buff, maxitem, form, static_cast<unsigned long long>(n));
         break;

@@ -135,13 +135,21 @@ static void growstrtab(lua_State *L, stringtable *tb) {
   if (tb->size <= MAXSTRTB / 2) luaS_resize(L, tb->size * 2);
 }
 
+// Short strings are mostly a few bytes: the first byte settles most mismatches, and a
+// 1-byte string needs no call to compare.
+static inline bool sameshort(const char *a, const char *b, size_t l) {
+  if (l == 0) return true;
+  if (a[0] != b[0]) return false;
+  return l == 1 || memcmp(a + 1, b + 1, l - 1) == 0;
+}
+
 static TString *internshrstr(lua_State *L, const char *str, size_t l) {
   global_State *g = G(L);
   stringtable *tb = &g->strt;
   unsigned int h = luaS_hash(str, l, g->seed);
   TString **list = &tb->hash[lmod(h, (unsigned int)tb->size)];
   for (TString *ts = *list; ts != NULL; ts = ts->u.hnext) {
-    if (l == ts->shrlen && memcmp(str, getstr(ts), l * sizeof(char)) == 0) {
+    if (l == ts->shrlen && sameshort(str, getstr(ts), l)) {
       if (isdead(g, ts)) changewhite(ts);  // dead but not yet swept: bring it back
       return ts;
     }

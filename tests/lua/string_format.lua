@@ -179,4 +179,8 @@ eq(#F("%-+ #099.99p", t), 102)
 eq(F("%+08p|%-8.3p|", nil, 1), "  (null)|(nu     |")
 end
 
+-- plain integer conversions
+eq(F("%d|%i|%x|%X|%d|%x|%X", 0, -1, 0, math.mininteger, math.maxinteger, 255, -2),
+  "0|-1|0|8000000000000000|9223372036854775807|ff|FFFFFFFFFFFFFFFE")
+
 print("ok")

@@ -212,4 +212,22 @@ eq(k, 40)
 eq(r, (string.rep(string.rep("a", 1000) .. "bY", 40)))
 end
 
+-- starts where a leading class fails are passed over in one scan: the text before a match,
+-- long enough to grow the result buffer several times, is copied whole
+do
+local s = string.rep(" ", 5000) .. "a1" .. string.rep("-", 3000) .. "b2" .. string.rep(".", 700)
+local r, n = s:gsub("%a%d", "<%0>")
+eq(n, 2)
+eq(r, string.rep(" ", 5000) .. "<a1>" .. string.rep("-", 3000) .. "<b2>" .. string.rep(".", 700))
+r, n = s:gsub("(%a)([%d])", "%2%1", 1)
+eq(n, 1)
+eq(r, string.rep(" ", 5000) .. "1a" .. string.rep("-", 3000) .. "b2" .. string.rep(".", 700))
+eq(select(2, s:gsub("[^%s%-%.]", "")), 4)
+eq(s:find("%d", 5002), 5002)
+eq(s:match("()b"), 8003)
+local k = 0
+for a, d in s:gmatch("(%l)(%d)") do k = k + 1 end
+eq(k, 2)
+end
+
 print("ok")
