@@ -931,6 +931,23 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
     if (l_unlikely(isempty(slot))) goto label; \
   }
 
+// The __index chain of a short-string key missing from h, as luaV_finishget follows it
+// while it runs through tables: the value found, nil when the chain ends, or NULL when it
+// reaches a function or another kind of value (luaV_finishget then starts over: the lookups
+// here change nothing but the metamethod-absence caches it would set as well).
+static const TValue vm_nilvalue = {{NULL}, LUA_VNIL};
+[[gnu::noinline]] static const TValue *indexchain(lua_State *L, Table *h, TString *key) {
+  for (int loop = 0; loop < MAXTAGLOOP; loop++) {
+    const TValue *tm = fasttm(L, h->metatable, TM_INDEX);
+    if (tm == NULL) return &vm_nilvalue;
+    if (!ttistable(tm)) return NULL;
+    h = hvalue(tm);
+    const TValue *slot = getshortstr_fast(h, key);
+    if (!isempty(slot)) return slot;
+  }
+  return NULL;  // luaV_finishget raises
+}
+
 // Keep one dispatch jump per handler (direct threading) instead of a shared one.
 [[gnu::optimize("no-crossjumping", "no-gcse", "no-code-hoisting")]] void luaV_execute(lua_State *L, CallInfo *ci) {
   static const void *const disptab[128] = {
@@ -1118,10 +1135,17 @@ returning:
     TValue *rb = vRB(i);
     TValue *rc = KC(i);
     TString *key = tsvalue(rc);
-    fastget_or_goto(rb, key, slot, getshortstr_fast, getfield_finish);
+    fastget_or_goto(rb, key, slot, getshortstr_fast, getfield_miss);
     setobj2s(L, ra, slot);
     vmbreak;
-  getfield_finish:
+  getfield_miss:
+    if (slot != NULL) {
+      const TValue *v = indexchain(L, hvalue(rb), key);
+      if (v != NULL) {
+        setobj2s(L, ra, v);
+        vmbreak;
+      }
+    }
     Protect(luaV_finishget(L, rb, rc, ra, slot));
     vmbreak;
   }
@@ -1151,7 +1175,7 @@ returning:
       Table *h = hvalue(s2v(ra));
       lua_Integer n = ivalue(rb);
       slot = (l_castS2U(n) - 1u < h->alimit) ? &h->array[n - 1] : luaH_getint(h, n);
-      if (l_unlikely(isempty(slot))) goto settable_finish;
+      if (l_unlikely(isempty(slot))) goto settable_miss;
       luaV_finishfastset(L, s2v(ra), slot, rc);
       vmbreak;
     }
@@ -1160,6 +1184,10 @@ returning:
       luaV_finishfastset(L, s2v(ra), slot, rc);
       vmbreak;
     }
+  settable_miss:
+    if (slot != NULL && isabstkey(slot) && (ttisinteger(rb) || ttisshrstring(rb)) &&
+        luaH_setnewkey(L, hvalue(s2v(ra)), rb, rc))
+      vmbreak;
   settable_finish:
     Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
     vmbreak;
@@ -1187,10 +1215,11 @@ returning:
     TValue *rb = KB(i);
     TValue *rc = RKC(i);
     TString *key = tsvalue(rb);
-    fastget_or_goto(s2v(ra), key, slot, getshortstr_fast, setfield_finish);
+    fastget_or_goto(s2v(ra), key, slot, getshortstr_fast, setfield_miss);
     luaV_finishfastset(L, s2v(ra), slot, rc);
     vmbreak;
-  setfield_finish:
+  setfield_miss:
+    if (slot != NULL && isabstkey(slot) && luaH_setnewkey(L, hvalue(s2v(ra)), rb, rc)) vmbreak;
     Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
     vmbreak;
   }
@@ -1205,7 +1234,7 @@ returning:
     savecycles();
     Table *t = luaH_new(L);
     sethvalue2s(L, ra, t);
-    if (b != 0 || c != 0) luaH_resize(L, t, c, cast_uint(b));
+    if (b != 0 || c != 0) luaH_presize(L, t, c, cast_uint(b));
     loadcycles();
     checkGC(L, ra + 1);
     vmbreak;
@@ -1217,12 +1246,20 @@ returning:
     TString *key = tsvalue(rc);
     setobj2s(L, ra + 1, rb);
     if (l_likely(key->tt == LUA_VSHRSTR)) {
-      fastget_or_goto(rb, key, slot, getshortstr_fast, self_finish);
+      fastget_or_goto(rb, key, slot, getshortstr_fast, self_miss);
     } else {
       fastget_or_goto(rb, key, slot, luaH_getstr, self_finish);
     }
     setobj2s(L, ra, slot);
     vmbreak;
+  self_miss:
+    if (slot != NULL) {
+      const TValue *v = indexchain(L, hvalue(rb), key);
+      if (v != NULL) {
+        setobj2s(L, ra, v);
+        vmbreak;
+      }
+    }
   self_finish:
     Protect(luaV_finishget(L, rb, rc, ra, slot));
     vmbreak;
