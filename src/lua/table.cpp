@@ -307,6 +307,14 @@ static void exchangehashpart(Table *t1, Table *t2) {
 void luaH_resize(lua_State *L, Table *t, unsigned int newasize, unsigned int nhsize) {
   Table newt;  // holds the new hash part until the array is in place
   unsigned int oldasize = setlimittosize(t);
+  if (nhsize == 0 && isdummy(t) && newasize >= oldasize) {  // only an array part that grows
+    TValue *newarray = luaM_reallocvector(L, t->array, oldasize, newasize, TValue);
+    if (l_unlikely(newarray == NULL && newasize > 0)) luaM_error(L);
+    t->array = newarray;
+    t->alimit = newasize;
+    for (unsigned int i = oldasize; i < newasize; i++) setempty(&t->array[i]);
+    return;
+  }
   setnodevector(L, &newt, nhsize);
   if (newasize < oldasize) {  // the vanishing slice goes into the new hash part
     t->alimit = newasize;

@@ -931,6 +931,9 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
     if (l_unlikely(isempty(slot))) goto label; \
   }
 
+// A missing key reads as nil without luaV_finishget.
+#define noindex(L, h) (fasttm(L, (h)->metatable, TM_INDEX) == NULL)
+
 // The __index chain of a short-string key missing from h, as luaV_finishget follows it
 // while it runs through tables: the value found, nil when the chain ends, or NULL when it
 // reaches a function or another kind of value (luaV_finishget then starts over: the lookups
@@ -1099,7 +1102,11 @@ returning:
       Table *h = hvalue(rb);
       lua_Integer n = ivalue(rc);
       slot = (l_castS2U(n) - 1u < h->alimit) ? &h->array[n - 1] : luaH_getint(h, n);
-      if (l_unlikely(isempty(slot))) goto gettable_finish;
+      if (l_unlikely(isempty(slot))) {
+        if (!noindex(L, h)) goto gettable_finish;
+        setnilvalue(s2v(ra));
+        vmbreak;
+      }
       setobj2s(L, ra, slot);
       vmbreak;
     }
@@ -1121,6 +1128,10 @@ returning:
       slot = (l_castS2U(c) - 1u < h->alimit) ? &h->array[c - 1] : luaH_getint(h, c);
       if (l_likely(!isempty(slot))) {
         setobj2s(L, ra, slot);
+        vmbreak;
+      }
+      if (noindex(L, h)) {
+        setnilvalue(s2v(ra));
         vmbreak;
       }
     } else
