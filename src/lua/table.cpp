@@ -36,7 +36,8 @@ static_assert(sizeof(Table) == 56, "table record layout");
 static const Node dummynode_ = {{{NULL}, LUA_VEMPTY, LUA_VNIL, 0, {NULL}}};
 #define dummynode (&dummynode_)
 
-static const TValue absentkey = {ABSTKEYCONSTANT};
+const TValue luaH_absentkey = {ABSTKEYCONSTANT};
+#define absentkey luaH_absentkey
 const TValue luaH_longkey = {ABSTKEYCONSTANT};
 
 // A float with an exact integer value in range becomes that integer (NaN fails the test).

@@ -31,6 +31,8 @@ const TValue *luaH_get(Table *t, const TValue *key);
 // after which the interpreter looks at the budget.
 const TValue *luaH_getnolong(Table *t, const TValue *key);
 extern const TValue luaH_longkey;
+// The slot every lookup returns for an absent key (long keys aside, above).
+extern const TValue luaH_absentkey;
 TValue *luaH_newkey(lua_State *L, Table *t, const TValue *key);
 // The raw store of an absent integer or short-string key into a table whose metatable is
 // known to lack __newindex, when no rehash is needed; 0 (and no store) otherwise. It never

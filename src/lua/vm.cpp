@@ -909,13 +909,13 @@ static inline int peekaddr(const TValue *o, lua_Integer *addr) {
 }
 
 // Short-string lookup inlined into the field instructions (same walk as luaH_getshortstr).
-static const TValue vm_absentkey = {ABSTKEYCONSTANT};
+// The node index stays unsigned (no sign extension).
 [[gnu::always_inline]] static inline const TValue *getshortstr_fast(Table *t, TString *key) {
-  Node *n = gnode(t, lmod(key->hash, (unsigned int)sizenode(t)));
+  Node *n = t->node + (key->hash & ((1u << t->lsizenode) - 1u));
   for (;;) {
     if (keyisshrstr(n) && keystrval(n) == key) return gval(n);
     int nx = gnext(n);
-    if (nx == 0) return &vm_absentkey;
+    if (nx == 0) return &luaH_absentkey;
     n += nx;
   }
 }
@@ -931,6 +931,8 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
     if (l_unlikely(isempty(slot))) goto label; \
   }
 
+// A raw store suits a table whose metatable is known to lack __newindex.
+#define nonewindex(L, h) (fasttm(L, (h)->metatable, TM_NEWINDEX) == NULL)
 // A missing key reads as nil without luaV_finishget.
 #define noindex(L, h) (fasttm(L, (h)->metatable, TM_INDEX) == NULL)
 
@@ -1102,11 +1104,7 @@ returning:
       Table *h = hvalue(rb);
       lua_Integer n = ivalue(rc);
       slot = (l_castS2U(n) - 1u < h->alimit) ? &h->array[n - 1] : luaH_getint(h, n);
-      if (l_unlikely(isempty(slot))) {
-        if (!noindex(L, h)) goto gettable_finish;
-        setnilvalue(s2v(ra));
-        vmbreak;
-      }
+      if (l_unlikely(isempty(slot))) goto gettable_finish;
       setobj2s(L, ra, slot);
       vmbreak;
     }
@@ -1196,7 +1194,7 @@ returning:
       vmbreak;
     }
   settable_miss:
-    if (slot != NULL && isabstkey(slot) && (ttisinteger(rb) || ttisshrstring(rb)) &&
+    if (slot == &luaH_absentkey && (ttisinteger(rb) || ttisshrstring(rb)) &&
         luaH_setnewkey(L, hvalue(s2v(ra)), rb, rc))
       vmbreak;
   settable_finish:
@@ -1230,7 +1228,20 @@ returning:
     luaV_finishfastset(L, s2v(ra), slot, rc);
     vmbreak;
   setfield_miss:
-    if (slot != NULL && isabstkey(slot) && luaH_setnewkey(L, hvalue(s2v(ra)), rb, rc)) vmbreak;
+    if (slot == &luaH_absentkey) {
+      Table *h = hvalue(s2v(ra));
+      Node *mp = h->node + (key->hash & ((1u << h->lsizenode) - 1u));
+      if (isempty(gval(mp)) && !isdummy(h) && nonewindex(L, h)) {  // as luaH_setnewkey
+        invalidateTMcache(h);
+        setnodekey(L, mp, rb);
+        setobj2t(L, gval(mp), rc);
+        if (l_unlikely(isblack(obj2gco(h))) && (iswhite(gcvalue(rb)) ||
+                                                (iscollectable(rc) && iswhite(gcvalue(rc)))))
+          luaC_barrierback_(L, obj2gco(h));
+        vmbreak;
+      }
+      if (luaH_setnewkey(L, h, rb, rc)) vmbreak;
+    }
     Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
     vmbreak;
   }
