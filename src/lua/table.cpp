@@ -23,7 +23,8 @@ static_assert(sizeof(Table) == 56, "table record layout");
 // Charges: the record 56, array slots 16 each, nodes 16 each (24 requested).
 #define TABLE_CHARGE 56
 
-#define hashpow2(t, n) (gnode(t, lmod((n), (unsigned int)sizenode(t))))
+// The index stays unsigned, sparing a sign extension.
+#define hashpow2(t, n) ((t)->node + ((n) & ((1u << (t)->lsizenode) - 1u)))
 #define hashmod(t, n) (gnode(t, ((n) % ((unsigned int)(sizenode(t) - 1) | 1u))))
 #define hashstr(t, str) hashpow2(t, (str)->hash)
 #define hashboolean(t, p) hashpow2(t, (unsigned int)(p))

@@ -942,9 +942,15 @@ static inline int peekaddr(const TValue *o, lua_Integer *addr) {
 // here change nothing but the metamethod-absence caches it would set as well).
 static const TValue vm_nilvalue = {{NULL}, LUA_VNIL};
 [[gnu::noinline]] static const TValue *indexchain(lua_State *L, Table *h, TString *key) {
+  TString *ename = G(L)->tmname[TM_INDEX];
   for (int loop = 0; loop < MAXTAGLOOP; loop++) {
-    const TValue *tm = fasttm(L, h->metatable, TM_INDEX);
-    if (tm == NULL) return &vm_nilvalue;
+    Table *mt = h->metatable;  // fasttm, with luaT_gettm's lookup inline
+    if (mt == NULL || (mt->flags & (1u << TM_INDEX))) return &vm_nilvalue;
+    const TValue *tm = getshortstr_fast(mt, ename);
+    if (notm(tm)) {
+      mt->flags |= cast_byte(1u << TM_INDEX);
+      return &vm_nilvalue;
+    }
     if (!ttistable(tm)) return NULL;
     h = hvalue(tm);
     const TValue *slot = getshortstr_fast(h, key);
