@@ -135,12 +135,32 @@ static unsigned int arrayindex(lua_Integer k) {
   return 0;
 }
 
+// getgeneric(t, key, 1) with the walks for integer and short-string keys inline. A dead key
+// still matches a collectable key by identity.
+static const TValue *findfornext(Table *t, const TValue *key) {
+  if (ttisinteger(key)) {
+    lua_Integer k = ivalue(key);
+    for (Node *n = hashint(t, k);; n += gnext(n)) {
+      if (keyisinteger(n) && keyival(n) == k) return gval(n);
+      if (gnext(n) == 0) return &absentkey;
+    }
+  }
+  if (ttisshrstring(key)) {
+    GCObject *o = gcvalue(key);
+    for (Node *n = hashstr(t, gco2ts(o));; n += gnext(n)) {
+      if ((keyisshrstr(n) || keyisdead(n)) && keyval(n).gc == o) return gval(n);
+      if (gnext(n) == 0) return &absentkey;
+    }
+  }
+  return getgeneric(t, key, 1);
+}
+
 // Position of a key in traversal order: array slots first, then nodes.
 static unsigned int findindex(lua_State *L, Table *t, TValue *key, unsigned int asize) {
   if (ttisnil(key)) return 0;
   if (ttisinteger(key) && l_castS2U(ivalue(key)) - 1u < asize)
     return cast_uint(ivalue(key));
-  const TValue *n = getgeneric(t, key, 1);
+  const TValue *n = findfornext(t, key);
   if (l_unlikely(isabstkey(n))) luaG_runerror(L, "invalid key to 'next'");
   unsigned int i = cast_uint(nodefromval(n) - gnode(t, 0));
   return (i + 1) + asize;
@@ -281,8 +301,9 @@ static void reinsert(lua_State *L, Table *ot, Table *t) {
     if (!isempty(gval(old))) {
       TValue k;
       getnodekey(L, &k, old);
-      if (keyisinteger(old)) {
-        luaH_setint(L, t, keyival(old), gval(old));
+      if (keyisinteger(old) && l_castS2U(keyival(old)) - 1u < t->alimit) {
+        setobj2t(L, &t->array[keyival(old) - 1], gval(old));  // the limit is the real size here
+        invalidateTMcache(t);
       } else if (keytt(old) == ctb(LUA_VLNGSTR)) {
         luaH_set(L, t, &k, gval(old));
       } else {
