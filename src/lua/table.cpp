@@ -439,7 +439,8 @@ static TValue *getorcreate(lua_State *L, Table *t, const TValue *key) {
 
 // Puts an absent key, already normalised, at its main position mp or in a free node; NULL
 // when no free node is left (the caller rehashes).
-static inline TValue *insertkey(lua_State *L, Table *t, const TValue *key, Node *mp) {
+[[gnu::always_inline]] static inline TValue *insertkey(lua_State *L, Table *t, const TValue *key,
+                                                      Node *mp) {
   if (!isempty(gval(mp)) || isdummy(t)) {  // main position taken
     Node *f = getfreepos(t);
     if (f == NULL) return NULL;
@@ -503,10 +504,10 @@ TValue *luaH_newkey(lua_State *L, Table *t, const TValue *key) {
 
 int luaH_setnewkey(lua_State *L, Table *t, const TValue *key, TValue *value) {
   lua_assert(ttisshrstring(key) || ttisinteger(key));
-  if (fasttm(L, t->metatable, TM_NEWINDEX) != NULL) return 0;
+  if (isdummy(t) || fasttm(L, t->metatable, TM_NEWINDEX) != NULL) return 0;  // no free node
   invalidateTMcache(t);
   Node *mp = ttisinteger(key) ? hashint(t, ivalue(key)) : hashstr(t, tsvalue(key));
-  if (l_unlikely(!isempty(gval(mp)) || isdummy(t))) return setnewkey_taken(L, t, key, mp, value);
+  if (l_unlikely(!isempty(gval(mp)))) return setnewkey_taken(L, t, key, mp, value);
   // The common case of a table being filled, kept free of calls but for the barriers.
   setnodekey(L, mp, key);
   setobj2t(L, gval(mp), value);
