@@ -23,7 +23,8 @@ static_assert(sizeof(Table) == 56, "table record layout");
 // Charges: the record 56, array slots 16 each, nodes 16 each (24 requested).
 #define TABLE_CHARGE 56
 
-#define hashpow2(t, n) (gnode(t, lmod((n), (unsigned int)sizenode(t))))
+// The index stays unsigned, sparing a sign extension.
+#define hashpow2(t, n) ((t)->node + ((n) & ((1u << (t)->lsizenode) - 1u)))
 #define hashmod(t, n) (gnode(t, ((n) % ((unsigned int)(sizenode(t) - 1) | 1u))))
 #define hashstr(t, str) hashpow2(t, (str)->hash)
 #define hashboolean(t, p) hashpow2(t, (unsigned int)(p))
@@ -36,7 +37,8 @@ static_assert(sizeof(Table) == 56, "table record layout");
 static const Node dummynode_ = {{{NULL}, LUA_VEMPTY, LUA_VNIL, 0, {NULL}}};
 #define dummynode (&dummynode_)
 
-static const TValue absentkey = {ABSTKEYCONSTANT};
+const TValue luaH_absentkey = {ABSTKEYCONSTANT};
+#define absentkey luaH_absentkey
 const TValue luaH_longkey = {ABSTKEYCONSTANT};
 
 // A float with an exact integer value in range becomes that integer (NaN fails the test).
@@ -67,8 +69,15 @@ static Node *mainposition(const Table *t, int ktt, const Value *kvl) {
   }
 }
 
+// With the two commonest kinds of key inline.
+static inline Node *mainpositionkey(const Table *t, int ktt, const Value *kvl) {
+  if (ktt == ctb(LUA_VSHRSTR)) return hashstr(t, gco2ts(kvl->gc));
+  if (ktt == LUA_VNUMINT) return hashint(t, kvl->i);
+  return mainposition(t, ktt, kvl);
+}
+
 static Node *mainpositionTV(const Table *t, const TValue *key) {
-  return mainposition(t, rawtt(key), valraw(key));
+  return mainpositionkey(t, rawtt(key), valraw(key));
 }
 
 // Whether a key equals a node's key. Dead keys match only during traversal, by identity.
@@ -126,12 +135,32 @@ static unsigned int arrayindex(lua_Integer k) {
   return 0;
 }
 
+// getgeneric(t, key, 1) with the walks for integer and short-string keys inline. A dead key
+// still matches a collectable key by identity.
+static const TValue *findfornext(Table *t, const TValue *key) {
+  if (ttisinteger(key)) {
+    lua_Integer k = ivalue(key);
+    for (Node *n = hashint(t, k);; n += gnext(n)) {
+      if (keyisinteger(n) && keyival(n) == k) return gval(n);
+      if (gnext(n) == 0) return &absentkey;
+    }
+  }
+  if (ttisshrstring(key)) {
+    GCObject *o = gcvalue(key);
+    for (Node *n = hashstr(t, gco2ts(o));; n += gnext(n)) {
+      if ((keyisshrstr(n) || keyisdead(n)) && keyval(n).gc == o) return gval(n);
+      if (gnext(n) == 0) return &absentkey;
+    }
+  }
+  return getgeneric(t, key, 1);
+}
+
 // Position of a key in traversal order: array slots first, then nodes.
 static unsigned int findindex(lua_State *L, Table *t, TValue *key, unsigned int asize) {
   if (ttisnil(key)) return 0;
   if (ttisinteger(key) && l_castS2U(ivalue(key)) - 1u < asize)
     return cast_uint(ivalue(key));
-  const TValue *n = getgeneric(t, key, 1);
+  const TValue *n = findfornext(t, key);
   if (l_unlikely(isabstkey(n))) luaG_runerror(L, "invalid key to 'next'");
   unsigned int i = cast_uint(nodefromval(n) - gnode(t, 0));
   return (i + 1) + asize;
@@ -261,6 +290,10 @@ static void setnodevector(lua_State *L, Table *t, unsigned int size) {
   }
 }
 
+// The keys of the old hash part are distinct and none of them is in the new parts yet, so
+// only an integer key can find a slot (in the array part): the others go straight to a new
+// node, as luaH_set would put them after a lookup that misses. A long key still takes the
+// lookup, whose byte comparisons are metered native work.
 static void reinsert(lua_State *L, Table *ot, Table *t) {
   int size = sizenode(ot);
   for (int j = 0; j < size; j++) {
@@ -268,7 +301,16 @@ static void reinsert(lua_State *L, Table *ot, Table *t) {
     if (!isempty(gval(old))) {
       TValue k;
       getnodekey(L, &k, old);
-      luaH_set(L, t, &k, gval(old));
+      if (keyisinteger(old) && l_castS2U(keyival(old)) - 1u < t->alimit) {
+        setobj2t(L, &t->array[keyival(old) - 1], gval(old));  // the limit is the real size here
+        invalidateTMcache(t);
+      } else if (keytt(old) == ctb(LUA_VLNGSTR)) {
+        luaH_set(L, t, &k, gval(old));
+      } else {
+        TValue *cell = luaH_newkey(L, t, &k);
+        setobj2t(L, cell, gval(old));
+        invalidateTMcache(t);
+      }
     }
   }
 }
@@ -288,6 +330,14 @@ static void exchangehashpart(Table *t1, Table *t2) {
 void luaH_resize(lua_State *L, Table *t, unsigned int newasize, unsigned int nhsize) {
   Table newt;  // holds the new hash part until the array is in place
   unsigned int oldasize = setlimittosize(t);
+  if (nhsize == 0 && isdummy(t) && newasize >= oldasize) {  // only an array part that grows
+    TValue *newarray = luaM_reallocvector(L, t->array, oldasize, newasize, TValue);
+    if (l_unlikely(newarray == NULL && newasize > 0)) luaM_error(L);
+    t->array = newarray;
+    t->alimit = newasize;
+    for (unsigned int i = oldasize; i < newasize; i++) setempty(&t->array[i]);
+    return;
+  }
   setnodevector(L, &newt, nhsize);
   if (newasize < oldasize) {  // the vanishing slice goes into the new hash part
     t->alimit = newasize;
@@ -309,6 +359,28 @@ void luaH_resize(lua_State *L, Table *t, unsigned int newasize, unsigned int nhs
   for (unsigned int i = oldasize; i < newasize; i++) setempty(&t->array[i]);
   reinsert(L, &newt, t);  // newt now holds the old hash part
   freehash(L, &newt);
+}
+
+// A constructor's table is fresh (no array, the shared dummy node): it gets its parts as
+// luaH_resize would give them, the nodes first and then the array, with the same requests,
+// but without the moves and reinsertion that only a used table needs.
+void luaH_presize(lua_State *L, Table *t, unsigned int nasize, unsigned int nhsize) {
+  lua_assert(t->array == NULL && t->alimit == 0 && isdummy(t) && isrealasize(t));
+  Table newt;
+  setnodevector(L, &newt, nhsize);
+  if (nasize > 0) {  // a zero-size request for no block is no request at all
+    TValue *newarray = luaM_reallocvector(L, NULL, 0, nasize, TValue);
+    if (l_unlikely(newarray == NULL)) {
+      freehash(L, &newt);
+      luaM_error(L);  // the table keeps the dummy node
+    }
+    for (unsigned int i = 0; i < nasize; i++) setempty(&newarray[i]);
+    t->array = newarray;
+    t->alimit = nasize;
+  }
+  t->node = newt.node;
+  t->lsizenode = newt.lsizenode;
+  t->lastfree = newt.lastfree;
 }
 
 void luaH_resizearray(lua_State *L, Table *t, unsigned int nasize) {
@@ -365,29 +437,15 @@ static TValue *getorcreate(lua_State *L, Table *t, const TValue *key) {
   return cast(TValue *, slot);
 }
 
-TValue *luaH_newkey(lua_State *L, Table *t, const TValue *key) {
-  TValue aux;
-  if (l_unlikely(ttisnil(key))) luaG_runerror(L, "table index is nil");
-  if (ttisfloat(key)) {
-    lua_Number f = fltvalue(key);
-    lua_Integer k;
-    if (flttoint(f, &k)) {
-      setivalue(&aux, k);
-      key = &aux;
-    } else if (l_unlikely(luai_numisnan(f))) {
-      luaG_runerror(L, "table index is NaN");
-    }
-  }
-  invalidateTMcache(t);  // the key gains a value it lacked
-  Node *mp = mainpositionTV(t, key);
+// Puts an absent key, already normalised, at its main position mp or in a free node; NULL
+// when no free node is left (the caller rehashes).
+[[gnu::always_inline]] static inline TValue *insertkey(lua_State *L, Table *t, const TValue *key,
+                                                      Node *mp) {
   if (!isempty(gval(mp)) || isdummy(t)) {  // main position taken
     Node *f = getfreepos(t);
-    if (f == NULL) {
-      rehash(L, t, key);
-      return getorcreate(L, t, key);  // the table has room now
-    }
+    if (f == NULL) return NULL;
     lua_assert(!isdummy(t));
-    Node *othern = mainposition(t, keytt(mp), &keyval(mp));
+    Node *othern = mainpositionkey(t, keytt(mp), &keyval(mp));
     if (othern != mp) {  // the occupant is out of its main position: move it
       while (othern + gnext(othern) != mp) othern += gnext(othern);
       gnext(othern) = cast_int(f - othern);
@@ -410,6 +468,53 @@ TValue *luaH_newkey(lua_State *L, Table *t, const TValue *key) {
   luaC_barrierback(L, obj2gco(t), key);
   lua_assert(isempty(gval(mp)));
   return gval(mp);
+}
+
+TValue *luaH_newkey(lua_State *L, Table *t, const TValue *key) {
+  TValue aux;
+  if (l_unlikely(ttisnil(key))) luaG_runerror(L, "table index is nil");
+  if (ttisfloat(key)) {
+    lua_Number f = fltvalue(key);
+    lua_Integer k;
+    if (flttoint(f, &k)) {
+      setivalue(&aux, k);
+      key = &aux;
+    } else if (l_unlikely(luai_numisnan(f))) {
+      luaG_runerror(L, "table index is NaN");
+    }
+  }
+  invalidateTMcache(t);  // the key gains a value it lacked
+  TValue *cell = insertkey(L, t, key, mainpositionTV(t, key));
+  if (cell == NULL) {
+    rehash(L, t, key);
+    return getorcreate(L, t, key);  // the table has room now
+  }
+  return cell;
+}
+
+// The rest of luaH_setnewkey: a key whose main position is taken.
+[[gnu::noinline]] static int setnewkey_taken(lua_State *L, Table *t, const TValue *key, Node *mp,
+                                             TValue *value) {
+  TValue *cell = insertkey(L, t, key, mp);
+  if (l_unlikely(cell == NULL)) return 0;  // luaH_newkey will find no free node either
+  setobj2t(L, cell, value);
+  luaC_barrierback(L, obj2gco(t), value);
+  return 1;
+}
+
+int luaH_setnewkey(lua_State *L, Table *t, const TValue *key, TValue *value) {
+  lua_assert(ttisshrstring(key) || ttisinteger(key));
+  if (isdummy(t) || fasttm(L, t->metatable, TM_NEWINDEX) != NULL) return 0;  // no free node
+  invalidateTMcache(t);
+  Node *mp = ttisinteger(key) ? hashint(t, ivalue(key)) : hashstr(t, tsvalue(key));
+  if (l_unlikely(!isempty(gval(mp)))) return setnewkey_taken(L, t, key, mp, value);
+  // The common case of a table being filled, kept free of calls but for the barriers.
+  setnodekey(L, mp, key);
+  setobj2t(L, gval(mp), value);
+  if (l_unlikely(isblack(obj2gco(t))) && ((iscollectable(key) && iswhite(gcvalue(key))) ||
+                                          (iscollectable(value) && iswhite(gcvalue(value)))))
+    luaC_barrierback_(L, obj2gco(t));
+  return 1;
 }
 
 const TValue *luaH_getint(Table *t, lua_Integer key) {

@@ -31,11 +31,19 @@ const TValue *luaH_get(Table *t, const TValue *key);
 // after which the interpreter looks at the budget.
 const TValue *luaH_getnolong(Table *t, const TValue *key);
 extern const TValue luaH_longkey;
+// The slot every lookup returns for an absent key (long keys aside, above).
+extern const TValue luaH_absentkey;
 TValue *luaH_newkey(lua_State *L, Table *t, const TValue *key);
+// The raw store of an absent integer or short-string key into a table whose metatable is
+// known to lack __newindex, when no rehash is needed; 0 (and no store) otherwise. It never
+// allocates, raises, runs code or charges, so the interpreter may call it unprotected.
+int luaH_setnewkey(lua_State *L, Table *t, const TValue *key, TValue *value);
 // Finds or creates the key, then stores value (no barrier: the caller applies it).
 void luaH_set(lua_State *L, Table *t, const TValue *key, TValue *value);
 Table *luaH_new(lua_State *L);
 void luaH_resize(lua_State *L, Table *t, unsigned int nasize, unsigned int nhsize);
+// Gives a fresh table from luaH_new its parts, as luaH_resize would.
+void luaH_presize(lua_State *L, Table *t, unsigned int nasize, unsigned int nhsize);
 void luaH_resizearray(lua_State *L, Table *t, unsigned int nasize);
 void luaH_free(lua_State *L, Table *t);
 // key points at a stack slot; the next key and value are written there and in the slot after.

@@ -928,13 +928,13 @@ static inline int peekaddr(const TValue *o, lua_Integer *addr) {
 }
 
 // Short-string lookup inlined into the field instructions (same walk as luaH_getshortstr).
-static const TValue vm_absentkey = {ABSTKEYCONSTANT};
+// The node index stays unsigned (no sign extension).
 [[gnu::always_inline]] static inline const TValue *getshortstr_fast(Table *t, TString *key) {
-  Node *n = gnode(t, lmod(key->hash, (unsigned int)sizenode(t)));
+  Node *n = t->node + (key->hash & ((1u << t->lsizenode) - 1u));
   for (;;) {
     if (keyisshrstr(n) && keystrval(n) == key) return gval(n);
     int nx = gnext(n);
-    if (nx == 0) return &vm_absentkey;
+    if (nx == 0) return &luaH_absentkey;
     n += nx;
   }
 }
@@ -949,6 +949,34 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
     slot = f(hvalue(t), key); \
     if (l_unlikely(isempty(slot))) goto label; \
   }
+
+// A raw store suits a table whose metatable is known to lack __newindex.
+#define nonewindex(L, h) (fasttm(L, (h)->metatable, TM_NEWINDEX) == NULL)
+// A missing key reads as nil without luaV_finishget.
+#define noindex(L, h) (fasttm(L, (h)->metatable, TM_INDEX) == NULL)
+
+// The __index chain of a short-string key missing from h, as luaV_finishget follows it
+// while it runs through tables: the value found, nil when the chain ends, or NULL when it
+// reaches a function or another kind of value (luaV_finishget then starts over: the lookups
+// here change nothing but the metamethod-absence caches it would set as well).
+static const TValue vm_nilvalue = {{NULL}, LUA_VNIL};
+[[gnu::noinline]] static const TValue *indexchain(lua_State *L, Table *h, TString *key) {
+  TString *ename = G(L)->tmname[TM_INDEX];
+  for (int loop = 0; loop < MAXTAGLOOP; loop++) {
+    Table *mt = h->metatable;  // fasttm, with luaT_gettm's lookup inline
+    if (mt == NULL || (mt->flags & (1u << TM_INDEX))) return &vm_nilvalue;
+    const TValue *tm = getshortstr_fast(mt, ename);
+    if (notm(tm)) {
+      mt->flags |= cast_byte(1u << TM_INDEX);
+      return &vm_nilvalue;
+    }
+    if (!ttistable(tm)) return NULL;
+    h = hvalue(tm);
+    const TValue *slot = getshortstr_fast(h, key);
+    if (!isempty(slot)) return slot;
+  }
+  return NULL;  // luaV_finishget raises
+}
 
 // Keep one dispatch jump per handler (direct threading) instead of a shared one.
 [[gnu::optimize("no-crossjumping", "no-gcse", "no-code-hoisting")]] void luaV_execute(lua_State *L, CallInfo *ci) {
@@ -1128,6 +1156,10 @@ returning:
         setobj2s(L, ra, slot);
         vmbreak;
       }
+      if (noindex(L, h)) {
+        setnilvalue(s2v(ra));
+        vmbreak;
+      }
     } else
       slot = NULL;
     TValue key;
@@ -1140,10 +1172,17 @@ returning:
     TValue *rb = vRB(i);
     TValue *rc = KC(i);
     TString *key = tsvalue(rc);
-    fastget_or_goto(rb, key, slot, getshortstr_fast, getfield_finish);
+    fastget_or_goto(rb, key, slot, getshortstr_fast, getfield_miss);
     setobj2s(L, ra, slot);
     vmbreak;
-  getfield_finish:
+  getfield_miss:
+    if (slot != NULL) {
+      const TValue *v = indexchain(L, hvalue(rb), key);
+      if (v != NULL) {
+        setobj2s(L, ra, v);
+        vmbreak;
+      }
+    }
     Protect(luaV_finishget(L, rb, rc, ra, slot));
     vmbreak;
   }
@@ -1173,7 +1212,7 @@ returning:
       Table *h = hvalue(s2v(ra));
       lua_Integer n = ivalue(rb);
       slot = (l_castS2U(n) - 1u < h->alimit) ? &h->array[n - 1] : luaH_getint(h, n);
-      if (l_unlikely(isempty(slot))) goto settable_finish;
+      if (l_unlikely(isempty(slot))) goto settable_miss;
       luaV_finishfastset(L, s2v(ra), slot, rc);
       vmbreak;
     }
@@ -1182,6 +1221,10 @@ returning:
       luaV_finishfastset(L, s2v(ra), slot, rc);
       vmbreak;
     }
+  settable_miss:
+    if (slot == &luaH_absentkey && (ttisinteger(rb) || ttisshrstring(rb)) &&
+        luaH_setnewkey(L, hvalue(s2v(ra)), rb, rc))
+      vmbreak;
   settable_finish:
     Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
     vmbreak;
@@ -1209,10 +1252,24 @@ returning:
     TValue *rb = KB(i);
     TValue *rc = RKC(i);
     TString *key = tsvalue(rb);
-    fastget_or_goto(s2v(ra), key, slot, getshortstr_fast, setfield_finish);
+    fastget_or_goto(s2v(ra), key, slot, getshortstr_fast, setfield_miss);
     luaV_finishfastset(L, s2v(ra), slot, rc);
     vmbreak;
-  setfield_finish:
+  setfield_miss:
+    if (slot == &luaH_absentkey) {
+      Table *h = hvalue(s2v(ra));
+      Node *mp = h->node + (key->hash & ((1u << h->lsizenode) - 1u));
+      if (isempty(gval(mp)) && !isdummy(h) && nonewindex(L, h)) {  // as luaH_setnewkey
+        invalidateTMcache(h);
+        setnodekey(L, mp, rb);
+        setobj2t(L, gval(mp), rc);
+        if (l_unlikely(isblack(obj2gco(h))) && (iswhite(gcvalue(rb)) ||
+                                                (iscollectable(rc) && iswhite(gcvalue(rc)))))
+          luaC_barrierback_(L, obj2gco(h));
+        vmbreak;
+      }
+      if (luaH_setnewkey(L, h, rb, rc)) vmbreak;
+    }
     Protect(luaV_finishset(L, s2v(ra), rb, rc, slot));
     vmbreak;
   }
@@ -1227,7 +1284,7 @@ returning:
     savecycles();
     Table *t = luaH_new(L);
     sethvalue2s(L, ra, t);
-    if (b != 0 || c != 0) luaH_resize(L, t, c, cast_uint(b));
+    if (b != 0 || c != 0) luaH_presize(L, t, c, cast_uint(b));
     loadcycles();
     checkGC(L, ra + 1);
     vmbreak;
@@ -1239,12 +1296,20 @@ returning:
     TString *key = tsvalue(rc);
     setobj2s(L, ra + 1, rb);
     if (l_likely(key->tt == LUA_VSHRSTR)) {
-      fastget_or_goto(rb, key, slot, getshortstr_fast, self_finish);
+      fastget_or_goto(rb, key, slot, getshortstr_fast, self_miss);
     } else {
       fastget_or_goto(rb, key, slot, luaH_getstr, self_finish);
     }
     setobj2s(L, ra, slot);
     vmbreak;
+  self_miss:
+    if (slot != NULL) {
+      const TValue *v = indexchain(L, hvalue(rb), key);
+      if (v != NULL) {
+        setobj2s(L, ra, v);
+        vmbreak;
+      }
+    }
   self_finish:
     Protect(luaV_finishget(L, rb, rc, ra, slot));
     vmbreak;

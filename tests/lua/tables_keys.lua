@@ -80,4 +80,15 @@ local long = string.rep("L", 100)
 kt[long] = "long"
 assert(kt[string.rep("L", 100)] == "long")
 
+-- Traversal goes on from keys that a collection left dead in their nodes.
+local dk = {}
+for i = 1, 300 do dk["s" .. i] = i; dk[i * 1.5] = i; dk[{}] = i; dk[-i] = i end
+local seen, sum = 0, 0
+for k, v in pairs(dk) do
+  seen, sum = seen + 1, sum + v
+  dk[k] = nil
+  if seen % 50 == 0 then collectgarbage() end
+end
+assert(seen == 1200 and sum == 4 * 45150 and next(dk) == nil)
+
 print("ok")
