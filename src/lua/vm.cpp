@@ -1309,6 +1309,19 @@ returning:
         setobj2s(L, ra, v);
         vmbreak;
       }
+    } else if (ttisstring(rb)) {
+      // s:method(): the string metatable's __index table, as luaV_finishget reads it first.
+      Table *mt = G(L)->mt[LUA_TSTRING];
+      if (mt != NULL) {
+        const TValue *tm = getshortstr_fast(mt, G(L)->tmname[TM_INDEX]);
+        if (ttistable(tm)) {
+          const TValue *v = getshortstr_fast(hvalue(tm), key);
+          if (!isempty(v)) {
+            setobj2s(L, ra, v);
+            vmbreak;
+          }
+        }
+      }
     }
   self_finish:
     Protect(luaV_finishget(L, rb, rc, ra, slot));

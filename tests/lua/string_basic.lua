@@ -106,5 +106,18 @@ eq(("abc"):len(), 3)
 eq(("%d"):format(5), "5")
 local s = "x"
 eq(s:byte(), 120)
+-- method calls follow whatever __index the string metatable has now
+local saved = mt.__index
+mt.__index = setmetatable({}, {__index = function(_, k) return function() return k end end})
+eq(s:anything(), "anything")
+mt.__index = {len = function() return 42 end}
+eq(s:len(), 42)
+assert(not pcall(function() return s:upper() end))
+mt.__index = function(str, k) return function() return str .. k end end
+eq(s:y(), "xy")
+mt.__index = nil
+assert(string.find(select(2, pcall(function() return s:len() end)), "attempt to index"))
+mt.__index = saved
+eq(s:rep(3), "xxx")
 
 print("ok")
