@@ -1747,6 +1747,7 @@ returning:
       luaD_poscall(L, ci, cast_int(L->top - ra));
       loadcycles();
       updatetrap(ci);
+      if (l_likely(!(trap | L->hookmask))) goto ret_nohook;
       goto ret;
     }
     ci->func -= delta;
@@ -1768,6 +1769,21 @@ returning:
       updatestack(ci);
     }
     if (nparams1) ci->func -= ci->u.l.nextraargs + nparams1;
+    if (l_likely(!(trap | L->hookmask))) {
+      // No hook and the stack in place: the results move here and the caller's state is
+      // set without the reload.
+      StkId res = ci->func;
+      int wanted = ci->nresults;
+      if (l_likely(wanted >= LUA_MULTRET)) {
+        if (wanted == LUA_MULTRET) wanted = n;
+        int j = 0;
+        for (; j < n && j < wanted; j++) setobjs2s(L, res + j, ra + j);
+        for (; j < wanted; j++) setnilvalue(s2v(res + j));
+        L->top = res + wanted;
+        L->ci = ci->previous;
+        goto ret_nohook;
+      }
+    }
     L->top = ra + n;
     savecycles();
     luaD_poscall(L, ci, n);
@@ -1935,11 +1951,41 @@ returning:
   }
   vmcase(OP_VARARG) {
     int n = GETARG_C(i) - 1;
+    int nextra = ci->u.l.nextraargs;
+    // With room on the stack nothing can allocate: the copy runs here.
+    if (l_likely(n >= 0 || L->stack_last - ci->top > nextra)) {
+      if (n < 0) {
+        n = nextra;
+        L->top = ra + nextra;
+      }
+      StkId from = ci->func - nextra;
+      int j = 0;
+      for (; j < n && j < nextra; j++) setobjs2s(L, ra + j, from + j);
+      for (; j < n; j++) setnilvalue(s2v(ra + j));
+      vmbreak;
+    }
     Protect(luaT_getvarargs(L, ci, ra, n));
     vmbreak;
   }
   vmcase(OP_VARARGPREP) {
-    ProtectNT(luaT_adjustvarargs(L, GETARG_A(i), ci, cl->p));
+    int nfix = GETARG_A(i);
+    if (l_likely(L->stack_last - L->top > cl->p->maxstacksize + 1)) {
+      // Room for the moved frame: nothing can allocate, so the move runs here.
+      StkId func = ci->func;
+      StkId top = L->top;
+      int actual = cast_int(top - func) - 1;
+      ci->u.l.nextraargs = actual - nfix;
+      setobjs2s(L, top, func);
+      for (int j = 1; j <= nfix; j++) {
+        setobjs2s(L, top + j, func + j);
+        setnilvalue(s2v(func + j));
+      }
+      L->top = top + nfix + 1;
+      ci->func = func + actual + 1;
+      ci->top += actual + 1;
+      updatetrap(ci); // the hooks of a vararg function start here
+    } else
+      ProtectNT(luaT_adjustvarargs(L, nfix, ci, cl->p));
     if (l_unlikely(trap)) {
       savecycles();
       luaD_hookcall(L, ci);
