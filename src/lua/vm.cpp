@@ -984,9 +984,14 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
 #undef DISPATCH_HALF
   static_assert(NUM_OPCODES == 87 && POS_OP == 0 && SIZE_OP == 7, "dispatch table covers the opcodes");
 
-  LClosure *cl;
   TValue *k;
   StkId base;
+  // The running closure stays in its frame's function slot, just below 'base': reading it
+  // from there costs the same load as a spilled local, and calls and returns need not store it.
+  struct FrameClosure {
+    const StkId &base;
+    LClosure *operator->() const { return clLvalue(s2v(base - 1)); }
+  } cl{base};
   const Instruction *pc;
   int trap;
   int64_t lim = 0;
@@ -997,7 +1002,7 @@ static const TValue vm_absentkey = {ABSTKEYCONSTANT};
 startfunc:
 returning:
   trap = L->hookmask;
-  cl = clLvalue(s2v(ci->func));
+  base = ci->func + 1;
   k = cl->p->k;
   pc = ci->u.l.savedpc;
   if (l_unlikely(trap)) {
@@ -1608,18 +1613,23 @@ returning:
     CallInfo *newci;
     int b = GETARG_B(i);
     int nresults = GETARG_C(i) - 1;
-    if (b != 0) L->top = ra + b; // else the previous instruction set the top
+    StkId top;
+    if (b != 0)
+      L->top = top = ra + b;
+    else
+      top = L->top; // the previous instruction set it
     savepc(L);
     if (l_likely(ttisLclosure(s2v(ra)))) {
       // a Lua function: set up its frame here (as luaD_precall does) and run it in place
       Proto *p = clLvalue(s2v(ra))->p;
-      int narg = cast_int(L->top - ra) - 1;
+      int narg = cast_int(top - ra) - 1;
       int fsize = p->maxstacksize;
-      if (l_unlikely(L->stack_last - L->top <= fsize || ci->next == NULL)) {
+      if (l_unlikely(L->stack_last - top <= fsize || ci->next == NULL)) {
         savecycles();
         checkstackGCp(L, fsize, ra);
         if (ci->next == NULL) luaE_extendCI(L);
         loadcycles();
+        top = L->top;
       }
       newci = ci->next;
       newci->nresults = cast(short, nresults);
@@ -1628,11 +1638,11 @@ returning:
       newci->func = ra;
       newci->callstatus = 0; // a reused record must not keep an old resume mark
       L->ci = newci;
-      for (; narg < p->numparams; narg++) setnilvalue(s2v(L->top++));
+      for (; narg < p->numparams; narg++) setnilvalue(s2v(top++));
+      L->top = top;
       ci = newci;
       if (l_unlikely(trap | L->hookmask)) goto startfunc;
       // No hook: the new frame's state is at hand, and the limit holds as it is.
-      cl = clLvalue(s2v(ra));
       k = p->k;
       pc = p->code;
       base = ra + 1;
@@ -1720,7 +1730,6 @@ returning:
       ci->callstatus = cast(unsigned short, (ci->callstatus & ~CIST_RESUMED) | CIST_TAIL);
       L->top = func + b;
       if (l_unlikely(trap | L->hookmask)) goto startfunc;
-      cl = clLvalue(s2v(func));
       k = p->k;
       pc = p->code;
       base = func + 1;
@@ -2016,9 +2025,8 @@ ret_nohook: // no hook before or after: the caller's state without the reload, t
     return;
   }
   ci = ci->previous;
-  cl = clLvalue(s2v(ci->func));
+  base = ci->func + 1;
   k = cl->p->k;
   pc = ci->u.l.savedpc;
-  base = ci->func + 1;
   vmbreak;
 }
