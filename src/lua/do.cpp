@@ -602,7 +602,8 @@ static void resume(lua_State *L, void *ud) {
     return;
   }
   L->status = LUA_OK;
-  luaE_incCstack(L);
+  L->nCcalls++; // luaE_incCstack, with its rare check out of line
+  if (l_unlikely(getCcalls(L) >= LUAI_MAXCCALLS)) luaE_checkcstack(L);
   if (isLua(ci)) { // stopped by a forced yield or a yielding hook
     L->top = firstArg; // the arguments are not delivered
     // The frame's top may have been raised while it was suspended (lua_checkstack on the

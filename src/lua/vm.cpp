@@ -978,6 +978,10 @@ static const TValue vm_nilvalue = {{NULL}, LUA_VNIL};
   return NULL;  // luaV_finishget raises
 }
 
+// A whole 16-byte copy into a stack slot or a standalone value (one load and one store instead
+// of two each). Not for table nodes, whose key fields sit in the padding.
+#define setslot(dst, src) (*static_cast<TValue *>(dst) = *static_cast<const TValue *>(src))
+
 // Keep one dispatch jump per handler (direct threading) instead of a shared one.
 [[gnu::optimize("no-crossjumping", "no-gcse", "no-code-hoisting")]] void luaV_execute(lua_State *L, CallInfo *ci) {
 // Each opcode appears twice: the top bit of the byte is the low bit of A.
@@ -1012,9 +1016,14 @@ static const TValue vm_nilvalue = {{NULL}, LUA_VNIL};
 #undef DISPATCH_HALF
   static_assert(NUM_OPCODES == 87 && POS_OP == 0 && SIZE_OP == 7, "dispatch table covers the opcodes");
 
-  LClosure *cl;
   TValue *k;
   StkId base;
+  // The running closure stays in its frame's function slot, just below 'base': reading it
+  // from there costs the same load as a spilled local, and calls and returns need not store it.
+  struct FrameClosure {
+    const StkId &base;
+    LClosure *operator->() const { return clLvalue(s2v(base - 1)); }
+  } cl{base};
   const Instruction *pc;
   int trap;
   int64_t lim = 0;
@@ -1025,7 +1034,7 @@ static const TValue vm_nilvalue = {{NULL}, LUA_VNIL};
 startfunc:
 returning:
   trap = L->hookmask;
-  cl = clLvalue(s2v(ci->func));
+  base = ci->func + 1;
   k = cl->p->k;
   pc = ci->u.l.savedpc;
   if (l_unlikely(trap)) {
@@ -1046,7 +1055,7 @@ returning:
 
   vmcase(OP_MOVE) {
     cheap();
-    setobjs2s(L, ra, RB(i));
+    setslot(ra, RB(i));
     vmbreak;
   }
   vmcase(OP_LOADI) {
@@ -1063,14 +1072,14 @@ returning:
   vmcase(OP_LOADK) {
     cheap();
     TValue *rb = k + GETARG_Bx(i);
-    setobj2s(L, ra, rb);
+    setslot(ra, rb);
     vmbreak;
   }
   vmcase(OP_LOADKX) {
     cheap();
     TValue *rb = k + GETARG_Ax(*pc);
     pc++; // OP_EXTRAARG is consumed here
-    setobj2s(L, ra, rb);
+    setslot(ra, rb);
     vmbreak;
   }
   vmcase(OP_LOADFALSE) {
@@ -1098,12 +1107,12 @@ returning:
   }
   vmcase(OP_GETUPVAL) {
     int b = GETARG_B(i);
-    setobj2s(L, ra, cl->upvals[b]->v);
+    setslot(ra, cl->upvals[b]->v);
     vmbreak;
   }
   vmcase(OP_SETUPVAL) {
     UpVal *uv = cl->upvals[GETARG_B(i)];
-    setobj(L, uv->v, s2v(ra));
+    setslot(uv->v, s2v(ra));
     luaC_barrier(L, uv, s2v(ra));
     vmbreak;
   }
@@ -1677,7 +1686,7 @@ returning:
     if (l_isfalse(rb) == GETARG_k(i))
       pc++;
     else {
-      setobj2s(L, ra, rb);
+      setslot(ra, rb);
       donextjump(ci);
     }
     vmbreak;
@@ -1686,18 +1695,23 @@ returning:
     CallInfo *newci;
     int b = GETARG_B(i);
     int nresults = GETARG_C(i) - 1;
-    if (b != 0) L->top = ra + b; // else the previous instruction set the top
+    StkId top;
+    if (b != 0)
+      L->top = top = ra + b;
+    else
+      top = L->top; // the previous instruction set it
     savepc(L);
     if (l_likely(ttisLclosure(s2v(ra)))) {
       // a Lua function: set up its frame here (as luaD_precall does) and run it in place
       Proto *p = clLvalue(s2v(ra))->p;
-      int narg = cast_int(L->top - ra) - 1;
+      int narg = cast_int(top - ra) - 1;
       int fsize = p->maxstacksize;
-      if (l_unlikely(L->stack_last - L->top <= fsize || ci->next == NULL)) {
+      if (l_unlikely(L->stack_last - top <= fsize || ci->next == NULL)) {
         savecycles();
         checkstackGCp(L, fsize, ra);
         if (ci->next == NULL) luaE_extendCI(L);
         loadcycles();
+        top = L->top;
       }
       newci = ci->next;
       newci->nresults = cast(short, nresults);
@@ -1706,11 +1720,11 @@ returning:
       newci->func = ra;
       newci->callstatus = 0; // a reused record must not keep an old resume mark
       L->ci = newci;
-      for (; narg < p->numparams; narg++) setnilvalue(s2v(L->top++));
+      for (; narg < p->numparams; narg++) setnilvalue(s2v(top++));
+      L->top = top;
       ci = newci;
       if (l_unlikely(trap | L->hookmask)) goto startfunc;
       // No hook: the new frame's state is at hand, and the limit holds as it is.
-      cl = clLvalue(s2v(ra));
       k = p->k;
       pc = p->code;
       base = ra + 1;
@@ -1746,7 +1760,7 @@ returning:
           if (n == 0)
             setnilvalue(s2v(res));
           else
-            setobjs2s(L, res, L->top - n);
+            setslot(res, L->top - n);
           L->top = res + 1;
         }
       } else
@@ -1785,7 +1799,7 @@ returning:
       int fsize = p->maxstacksize;
       ci->func -= delta;
       StkId func = ci->func;
-      for (int j = 0; j < b; j++) setobjs2s(L, func + j, ra + j);
+      for (int j = 0; j < b; j++) setslot(func + j, ra + j);
       if (l_unlikely(L->stack_last - L->top <= fsize)) {
         savecycles();
         checkstackGC(L, fsize);
@@ -1798,7 +1812,6 @@ returning:
       ci->callstatus = cast(unsigned short, (ci->callstatus & ~CIST_RESUMED) | CIST_TAIL);
       L->top = func + b;
       if (l_unlikely(trap | L->hookmask)) goto startfunc;
-      cl = clLvalue(s2v(func));
       k = p->k;
       pc = p->code;
       base = func + 1;
@@ -1825,6 +1838,7 @@ returning:
       luaD_poscall(L, ci, cast_int(L->top - ra));
       loadcycles();
       updatetrap(ci);
+      if (l_likely(!(trap | L->hookmask))) goto ret_nohook;
       goto ret;
     }
     ci->func -= delta;
@@ -1846,6 +1860,21 @@ returning:
       updatestack(ci);
     }
     if (nparams1) ci->func -= ci->u.l.nextraargs + nparams1;
+    if (l_likely(!(trap | L->hookmask))) {
+      // No hook and the stack in place: the results move here and the caller's state is
+      // set without the reload.
+      StkId res = ci->func;
+      int wanted = ci->nresults;
+      if (l_likely(wanted >= LUA_MULTRET)) {
+        if (wanted == LUA_MULTRET) wanted = n;
+        int j = 0;
+        for (; j < n && j < wanted; j++) setslot(res + j, ra + j);
+        for (; j < wanted; j++) setnilvalue(s2v(res + j));
+        L->top = res + wanted;
+        L->ci = ci->previous;
+        goto ret_nohook;
+      }
+    }
     L->top = ra + n;
     savecycles();
     luaD_poscall(L, ci, n);
@@ -1883,7 +1912,7 @@ returning:
       if (nres == 0)
         L->top = base - 1;
       else {
-        setobjs2s(L, base - 1, ra);
+        setslot(base - 1, ra);
         L->top = base;
         for (; l_unlikely(nres > 1); nres--) setnilvalue(s2v(L->top++));
       }
@@ -1971,7 +2000,7 @@ returning:
   vmcase(OP_TFORLOOP) {
   l_tforloop:
     if (!ttisnil(s2v(ra + 4))) {
-      setobjs2s(L, ra + 2, ra + 4);
+      setslot(ra + 2, ra + 4);
       pc -= GETARG_Bx(i);
     }
     vmbreak;
@@ -2013,11 +2042,41 @@ returning:
   }
   vmcase(OP_VARARG) {
     int n = GETARG_C(i) - 1;
+    int nextra = ci->u.l.nextraargs;
+    // With room on the stack nothing can allocate: the copy runs here.
+    if (l_likely(n >= 0 || L->stack_last - ci->top > nextra)) {
+      if (n < 0) {
+        n = nextra;
+        L->top = ra + nextra;
+      }
+      StkId from = ci->func - nextra;
+      int j = 0;
+      for (; j < n && j < nextra; j++) setslot(ra + j, from + j);
+      for (; j < n; j++) setnilvalue(s2v(ra + j));
+      vmbreak;
+    }
     Protect(luaT_getvarargs(L, ci, ra, n));
     vmbreak;
   }
   vmcase(OP_VARARGPREP) {
-    ProtectNT(luaT_adjustvarargs(L, GETARG_A(i), ci, cl->p));
+    int nfix = GETARG_A(i);
+    if (l_likely(L->stack_last - L->top > cl->p->maxstacksize + 1)) {
+      // Room for the moved frame: nothing can allocate, so the move runs here.
+      StkId func = ci->func;
+      StkId top = L->top;
+      int actual = cast_int(top - func) - 1;
+      ci->u.l.nextraargs = actual - nfix;
+      setslot(top, func);
+      for (int j = 1; j <= nfix; j++) {
+        setslot(top + j, func + j);
+        setnilvalue(s2v(func + j));
+      }
+      L->top = top + nfix + 1;
+      ci->func = func + actual + 1;
+      ci->top += actual + 1;
+      updatetrap(ci); // the hooks of a vararg function start here
+    } else
+      ProtectNT(luaT_adjustvarargs(L, nfix, ci, cl->p));
     if (l_unlikely(trap)) {
       savecycles();
       luaD_hookcall(L, ci);
@@ -2048,9 +2107,8 @@ ret_nohook: // no hook before or after: the caller's state without the reload, t
     return;
   }
   ci = ci->previous;
-  cl = clLvalue(s2v(ci->func));
+  base = ci->func + 1;
   k = cl->p->k;
   pc = ci->u.l.savedpc;
-  base = ci->func + 1;
   vmbreak;
 }
