@@ -652,6 +652,16 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 #define dojump(ci, i, e) { pc += GETARG_sJ(i) + e; }
 #define donextjump(ci) { Instruction ni = *pc; dojump(ci, ni, 1); }
 #define docondjump() if (cond != GETARG_k(i)) pc++; else donextjump(ci);
+// As docondjump on a condition not yet reduced to 0/1: testing k first lets each arm branch on
+// the comparison's flags directly.
+#define condjump(c) \
+  { \
+    if (TESTARG_k(i)) { \
+      if (c) donextjump(ci) else pc++; \
+    } else { \
+      if (c) pc++; else donextjump(ci); \
+    } \
+  }
 
 #define savepc(L) (ci->u.l.savedpc = pc)
 #define savestate(L, ci) (savepc(L), L->top = ci->top)
@@ -852,14 +862,14 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
     TValue *rb = vRB(i); \
     if (l_unlikely(!ttisinteger(s2v(ra)))) goto l_cat(order_other_, __LINE__); \
     if (l_unlikely(!ttisinteger(rb))) goto l_cat(order_other_, __LINE__); \
-    cond = opi(ivalue(s2v(ra)), ivalue(rb)); \
-    docondjump(); \
+    condjump(opi(ivalue(s2v(ra)), ivalue(rb))); \
     vmbreak; \
   l_cat(order_other_, __LINE__): \
-    if (ttisnumber(s2v(ra)) && ttisnumber(rb)) \
-      cond = opn(s2v(ra), rb); \
-    else \
-      Protect(cond = other(L, s2v(ra), rb)); \
+    if (ttisnumber(s2v(ra)) && ttisnumber(rb)) { \
+      condjump(opn(s2v(ra), rb)); \
+      vmbreak; \
+    } \
+    Protect(cond = other(L, s2v(ra), rb)); \
     docondjump(); \
   }
 
@@ -868,16 +878,14 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
     int cond; \
     int im = GETARG_sB(i); \
     if (l_unlikely(!ttisinteger(s2v(ra)))) goto l_cat(order_flt_, __LINE__); \
-    cond = opi(ivalue(s2v(ra)), im); \
-    docondjump(); \
+    condjump(opi(ivalue(s2v(ra)), im)); \
     vmbreak; \
   l_cat(order_flt_, __LINE__): \
     if (l_unlikely(!ttisfloat(s2v(ra)))) goto l_cat(order_tm_, __LINE__); \
     { \
       lua_Number fa = fltvalue(s2v(ra)); \
       lua_Number fim = cast_num(im); \
-      cond = opf(fa, fim); \
-      docondjump(); \
+      condjump(opf(fa, fim)); \
       vmbreak; \
     } \
   l_cat(order_tm_, __LINE__): l_coldlabel; \
@@ -1649,8 +1657,7 @@ returning:
     int cond;
     int im = GETARG_sB(i);
     if (l_likely(ttisinteger(s2v(ra)))) {
-      cond = (ivalue(s2v(ra)) == im);
-      docondjump();
+      condjump(ivalue(s2v(ra)) == im);
       vmbreak;
     }
     if (ttisfloat(s2v(ra)))
@@ -1677,8 +1684,7 @@ returning:
     vmbreak;
   }
   vmcase(OP_TEST) {
-    int cond = !l_isfalse(s2v(ra));
-    docondjump();
+    condjump(!l_isfalse(s2v(ra)));
     vmbreak;
   }
   vmcase(OP_TESTSET) {
