@@ -678,10 +678,8 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 
 // Charge and budget check, hooks and fetch of the next instruction. The slow path sees the
 // count from before the charge, as the tests it repeats expect.
-#define vmfetch() \
+#define vmfetch_slow() \
   { \
-    addcycles(2); \
-    if (l_unlikely(ctr >= 0)) { \
       __asm__("" : "+r"(ctr)); /* keeps the count from before the charge off the fast path */ \
       addcycles(-2); \
       if ((curcycles() | cpu_superyielding) > cpu_cycles_max) { \
@@ -697,9 +695,29 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       } else \
         savecycles(); \
       loadcycles(); \
-    } \
+  }
+#define vmfetch() \
+  { \
+    addcycles(2); \
+    if (l_unlikely(ctr >= 0)) vmfetch_slow(); \
     i = *pc; \
     pc++; \
+    ra = RA(i); \
+  }
+// vmfetch after skipping one instruction (the OP_MMBIN* behind an arithmetic fast path): the
+// fast path reads past it and moves pc once.
+#define vmfetch_skip() \
+  { \
+    addcycles(2); \
+    if (l_unlikely(ctr >= 0)) { \
+      pc++; \
+      vmfetch_slow(); \
+      i = *pc; \
+      pc++; \
+    } else { \
+      i = pc[1]; \
+      pc += 2; \
+    } \
     ra = RA(i); \
   }
 
@@ -708,6 +726,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 #define vmdispatch(o) goto *disptab[o]
 #define vmcase(l) L_##l:
 #define vmbreak { vmfetch(); vmdispatch((uint8_t)i); }
+#define vmbreak_skip { vmfetch_skip(); vmdispatch((uint8_t)i); }
 
 // Arithmetic fast paths: on success the following OP_MMBIN* is skipped (not dispatched).
 #define l_addi(L, a, b) intop(+, a, b)
@@ -745,20 +764,18 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
     if (l_unlikely(!ttisinteger(v1))) goto l_cat(arith_flt_, __LINE__); \
     { \
       lua_Integer iv1 = ivalue(v1); \
-      pc++; \
       setivalue(s2v(ra), iop(L, iv1, imm)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   l_cat(arith_flt_, __LINE__): \
     if (!ttisfloat(v1)) goto l_cat(arith_slow_, __LINE__); \
     { \
       lua_Number nb = fltvalue(v1); \
       lua_Number fimm = cast_num(imm); \
-      pc++; \
       setfltvalue(s2v(ra), fop(L, nb, fimm)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   l_cat(arith_slow_, __LINE__): l_coldlabel; \
   }
@@ -768,10 +785,9 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
     lua_Number n1; \
     lua_Number n2; \
     if (tonumberns(v1, n1) && tonumberns(v2, n2)) { \
-      pc++; \
       setfltvalue(s2v(ra), fop(L, n1, n2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   }
 
@@ -780,30 +796,27 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 
 #define op_arith_aux(L, v1, v2, iop, fop, c) \
   { \
-    int t1 = rawtt(v1); \
-    if (l_unlikely(t1 != rawtt(v2))) goto l_cat(arith_mix_, __LINE__); \
-    if (l_unlikely(t1 != LUA_VNUMINT)) goto l_cat(arith_flt_, __LINE__); \
+    if (l_unlikely(!ttisinteger(v1))) goto l_cat(arith_flt_, __LINE__); \
+    if (l_unlikely(!ttisinteger(v2))) goto l_cat(arith_mix_, __LINE__); \
     { \
       lua_Integer i1 = ivalue(v1); \
       lua_Integer i2 = ivalue(v2); \
-      pc++; \
       setivalue(s2v(ra), iop(L, i1, i2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   l_cat(arith_flt_, __LINE__): \
-    if (l_unlikely(t1 != LUA_VNUMFLT)) goto l_cat(arith_mm_, __LINE__); \
+    if (l_unlikely(!ttisfloat(v1))) goto l_cat(arith_mix_, __LINE__); \
+    if (l_unlikely(!ttisfloat(v2))) goto l_cat(arith_mix_, __LINE__); \
     { \
       lua_Number n1 = fltvalue(v1); \
       lua_Number n2 = fltvalue(v2); \
-      pc++; \
       setfltvalue(s2v(ra), fop(L, n1, n2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   l_cat(arith_mix_, __LINE__): /* an integer and a float, or not numbers */ \
     op_arithf_aux(L, v1, v2, fop, c); \
-  l_cat(arith_mm_, __LINE__): l_coldlabel; \
   }
 
 #define op_arith(L, iop, fop, c) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arith_aux(L, v1, v2, iop, fop, c); }
@@ -817,18 +830,16 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
     lua_Integer i2 = ivalue(v2); \
     if (ttisinteger(v1)) { \
       i1 = ivalue(v1); \
-      pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
     goto l_cat(bit_slow_, __LINE__); \
   l_cat(bit_slow_, __LINE__): l_coldlabel; \
     if (luaV_tointegerns(v1, &i1, F2Ieq)) { \
-      pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   }
 
@@ -841,18 +852,16 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
     if (ttisinteger(v1) && ttisinteger(v2)) { \
       i1 = ivalue(v1); \
       i2 = ivalue(v2); \
-      pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
     goto l_cat(bit_slow_, __LINE__); \
   l_cat(bit_slow_, __LINE__): l_coldlabel; \
     if (tointegerns(v1, &i1) && tointegerns(v2, &i2)) { \
-      pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   }
 
