@@ -774,7 +774,7 @@ static inline bool memtagis_(const TValue *o, lu_byte t) {
   { \
     TValue *v1 = vRB(i); \
     int imm = GETARG_sC(i); \
-    if (l_unlikely(!ttisinteger(v1))) goto l_cat(arith_flt_, __LINE__); \
+    if (l_unlikely(!memtagis(v1, LUA_VNUMINT))) goto l_cat(arith_flt_, __LINE__); \
     { \
       lua_Integer iv1 = ivalue(v1); \
       setivalue(s2v(ra), iop(L, iv1, imm)); \
@@ -782,7 +782,7 @@ static inline bool memtagis_(const TValue *o, lu_byte t) {
       vmbreak_skip; \
     } \
   l_cat(arith_flt_, __LINE__): \
-    if (!ttisfloat(v1)) goto l_cat(arith_slow_, __LINE__); \
+    if (!memtagis(v1, LUA_VNUMFLT)) goto l_cat(arith_slow_, __LINE__); \
     { \
       lua_Number nb = fltvalue(v1); \
       lua_Number fimm = cast_num(imm); \
@@ -908,11 +908,11 @@ static inline bool memtagis_(const TValue *o, lu_byte t) {
   { \
     int cond; \
     int im = GETARG_sB(i); \
-    if (l_unlikely(!ttisinteger(s2v(ra)))) goto l_cat(order_flt_, __LINE__); \
+    if (l_unlikely(!memtagis(s2v(ra), LUA_VNUMINT))) goto l_cat(order_flt_, __LINE__); \
     condjump(opi(ivalue(s2v(ra)), im)); \
     vmbreak; \
   l_cat(order_flt_, __LINE__): \
-    if (l_unlikely(!ttisfloat(s2v(ra)))) goto l_cat(order_tm_, __LINE__); \
+    if (l_unlikely(!memtagis(s2v(ra), LUA_VNUMFLT))) goto l_cat(order_tm_, __LINE__); \
     { \
       lua_Number fa = fltvalue(s2v(ra)); \
       lua_Number fim = cast_num(im); \
@@ -1687,7 +1687,7 @@ returning:
   vmcase(OP_EQI) {
     int cond;
     int im = GETARG_sB(i);
-    if (l_likely(ttisinteger(s2v(ra)))) {
+    if (l_likely(memtagis(s2v(ra), LUA_VNUMINT))) {
       condjump(ivalue(s2v(ra)) == im);
       vmbreak;
     }
