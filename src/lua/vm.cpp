@@ -652,6 +652,16 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 #define dojump(ci, i, e) { pc += GETARG_sJ(i) + e; }
 #define donextjump(ci) { Instruction ni = *pc; dojump(ci, ni, 1); }
 #define docondjump() if (cond != GETARG_k(i)) pc++; else donextjump(ci);
+// As docondjump on a condition not yet reduced to 0/1: testing k first lets each arm branch on
+// the comparison's flags directly.
+#define condjump(c) \
+  { \
+    if (TESTARG_k(i)) { \
+      if (c) donextjump(ci) else pc++; \
+    } else { \
+      if (c) pc++; else donextjump(ci); \
+    } \
+  }
 
 #define savepc(L) (ci->u.l.savedpc = pc)
 #define savestate(L, ci) (savepc(L), L->top = ci->top)
@@ -668,10 +678,8 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 
 // Charge and budget check, hooks and fetch of the next instruction. The slow path sees the
 // count from before the charge, as the tests it repeats expect.
-#define vmfetch() \
+#define vmfetch_slow() \
   { \
-    addcycles(2); \
-    if (l_unlikely(ctr >= 0)) { \
       __asm__("" : "+r"(ctr)); /* keeps the count from before the charge off the fast path */ \
       addcycles(-2); \
       if ((curcycles() | cpu_superyielding) > cpu_cycles_max) { \
@@ -687,9 +695,29 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
       } else \
         savecycles(); \
       loadcycles(); \
-    } \
+  }
+#define vmfetch() \
+  { \
+    addcycles(2); \
+    if (l_unlikely(ctr >= 0)) vmfetch_slow(); \
     i = *pc; \
     pc++; \
+    ra = RA(i); \
+  }
+// vmfetch after skipping one instruction (the OP_MMBIN* behind an arithmetic fast path): the
+// fast path reads past it and moves pc once.
+#define vmfetch_skip() \
+  { \
+    addcycles(2); \
+    if (l_unlikely(ctr >= 0)) { \
+      pc++; \
+      vmfetch_slow(); \
+      i = *pc; \
+      pc++; \
+    } else { \
+      i = pc[1]; \
+      pc += 2; \
+    } \
     ra = RA(i); \
   }
 
@@ -698,6 +726,7 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 #define vmdispatch(o) goto *disptab[o]
 #define vmcase(l) L_##l:
 #define vmbreak { vmfetch(); vmdispatch((uint8_t)i); }
+#define vmbreak_skip { vmfetch_skip(); vmdispatch((uint8_t)i); }
 
 // Arithmetic fast paths: on success the following OP_MMBIN* is skipped (not dispatched).
 #define l_addi(L, a, b) intop(+, a, b)
@@ -724,6 +753,19 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 #define l_coldlabel
 #endif
 
+// A tag test as one compare against memory: GCC otherwise loads the tag into a register to
+// keep it for the tests that follow, which costs a load and a compare per operand.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__GCC_ASM_FLAG_OUTPUTS__)
+static inline bool memtagis_(const TValue *o, lu_byte t) {
+  bool eq;
+  __asm__("cmpb %2, %1" : "=@cce"(eq) : "m"(rawtt(o)), "i"(t));
+  return eq;
+}
+#define memtagis(o, t) memtagis_((o), (t))
+#else
+#define memtagis(o, t) checktag((o), (t))
+#endif
+
 // 'c' charges the instruction (cheap() or nothing) just before each dispatch, so that the
 // adjusted counter need not be kept live across the type tests.
 // Each fast path dispatches the next instruction itself, so that the hot paths fall through
@@ -732,23 +774,21 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
   { \
     TValue *v1 = vRB(i); \
     int imm = GETARG_sC(i); \
-    if (l_unlikely(!ttisinteger(v1))) goto l_cat(arith_flt_, __LINE__); \
+    if (l_unlikely(!memtagis(v1, LUA_VNUMINT))) goto l_cat(arith_flt_, __LINE__); \
     { \
       lua_Integer iv1 = ivalue(v1); \
-      pc++; \
       setivalue(s2v(ra), iop(L, iv1, imm)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   l_cat(arith_flt_, __LINE__): \
-    if (!ttisfloat(v1)) goto l_cat(arith_slow_, __LINE__); \
+    if (!memtagis(v1, LUA_VNUMFLT)) goto l_cat(arith_slow_, __LINE__); \
     { \
       lua_Number nb = fltvalue(v1); \
       lua_Number fimm = cast_num(imm); \
-      pc++; \
       setfltvalue(s2v(ra), fop(L, nb, fimm)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   l_cat(arith_slow_, __LINE__): l_coldlabel; \
   }
@@ -758,41 +798,46 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
     lua_Number n1; \
     lua_Number n2; \
     if (tonumberns(v1, n1) && tonumberns(v2, n2)) { \
-      pc++; \
       setfltvalue(s2v(ra), fop(L, n1, n2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   }
 
 #define op_arithf(L, fop, c) { TValue *v1 = vRB(i); TValue *v2 = vRC(i); op_arithf_aux(L, v1, v2, fop, c); }
 #define op_arithfK(L, fop, c) { TValue *v1 = vRB(i); TValue *v2 = KC(i); op_arithf_aux(L, v1, v2, fop, c); }
 
+// Each pairing of number kinds takes its own path to its own dispatch.
+#define op_arith_fop(L, x1, x2, fop, c) \
+  { \
+    lua_Number n1 = (x1); \
+    lua_Number n2 = (x2); \
+    setfltvalue(s2v(ra), fop(L, n1, n2)); \
+    c; \
+    vmbreak_skip; \
+  }
+
 #define op_arith_aux(L, v1, v2, iop, fop, c) \
   { \
-    int t1 = rawtt(v1); \
-    if (l_unlikely(t1 != rawtt(v2))) goto l_cat(arith_mix_, __LINE__); \
-    if (l_unlikely(t1 != LUA_VNUMINT)) goto l_cat(arith_flt_, __LINE__); \
+    if (l_unlikely(!memtagis(v1, LUA_VNUMINT))) goto l_cat(arith_flt_, __LINE__); \
+    if (l_unlikely(!memtagis(v2, LUA_VNUMINT))) goto l_cat(arith_intflt_, __LINE__); \
     { \
       lua_Integer i1 = ivalue(v1); \
       lua_Integer i2 = ivalue(v2); \
-      pc++; \
       setivalue(s2v(ra), iop(L, i1, i2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   l_cat(arith_flt_, __LINE__): \
-    if (l_unlikely(t1 != LUA_VNUMFLT)) goto l_cat(arith_mm_, __LINE__); \
-    { \
-      lua_Number n1 = fltvalue(v1); \
-      lua_Number n2 = fltvalue(v2); \
-      pc++; \
-      setfltvalue(s2v(ra), fop(L, n1, n2)); \
-      c; \
-      vmbreak; \
-    } \
-  l_cat(arith_mix_, __LINE__): /* an integer and a float, or not numbers */ \
-    op_arithf_aux(L, v1, v2, fop, c); \
+    if (l_unlikely(!memtagis(v1, LUA_VNUMFLT))) goto l_cat(arith_mm_, __LINE__); \
+    if (l_unlikely(!memtagis(v2, LUA_VNUMFLT))) goto l_cat(arith_fltint_, __LINE__); \
+    op_arith_fop(L, fltvalue(v1), fltvalue(v2), fop, c); \
+  l_cat(arith_intflt_, __LINE__): \
+    if (l_unlikely(!memtagis(v2, LUA_VNUMFLT))) goto l_cat(arith_mm_, __LINE__); \
+    op_arith_fop(L, cast_num(ivalue(v1)), fltvalue(v2), fop, c); \
+  l_cat(arith_fltint_, __LINE__): \
+    if (l_unlikely(!memtagis(v2, LUA_VNUMINT))) goto l_cat(arith_mm_, __LINE__); \
+    op_arith_fop(L, fltvalue(v1), cast_num(ivalue(v2)), fop, c); \
   l_cat(arith_mm_, __LINE__): l_coldlabel; \
   }
 
@@ -807,18 +852,16 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
     lua_Integer i2 = ivalue(v2); \
     if (ttisinteger(v1)) { \
       i1 = ivalue(v1); \
-      pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
     goto l_cat(bit_slow_, __LINE__); \
   l_cat(bit_slow_, __LINE__): l_coldlabel; \
     if (luaV_tointegerns(v1, &i1, F2Ieq)) { \
-      pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   }
 
@@ -828,21 +871,19 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
     TValue *v2 = vRC(i); \
     lua_Integer i1; \
     lua_Integer i2; \
-    if (ttisinteger(v1) && ttisinteger(v2)) { \
+    if (memtagis(v1, LUA_VNUMINT) && memtagis(v2, LUA_VNUMINT)) { \
       i1 = ivalue(v1); \
       i2 = ivalue(v2); \
-      pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
     goto l_cat(bit_slow_, __LINE__); \
   l_cat(bit_slow_, __LINE__): l_coldlabel; \
     if (tointegerns(v1, &i1) && tointegerns(v2, &i2)) { \
-      pc++; \
       setivalue(s2v(ra), op(i1, i2)); \
       c; \
-      vmbreak; \
+      vmbreak_skip; \
     } \
   }
 
@@ -850,16 +891,16 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
   { \
     int cond; \
     TValue *rb = vRB(i); \
-    if (l_unlikely(!ttisinteger(s2v(ra)))) goto l_cat(order_other_, __LINE__); \
-    if (l_unlikely(!ttisinteger(rb))) goto l_cat(order_other_, __LINE__); \
-    cond = opi(ivalue(s2v(ra)), ivalue(rb)); \
-    docondjump(); \
+    if (l_unlikely(!memtagis(s2v(ra), LUA_VNUMINT))) goto l_cat(order_other_, __LINE__); \
+    if (l_unlikely(!memtagis(rb, LUA_VNUMINT))) goto l_cat(order_other_, __LINE__); \
+    condjump(opi(ivalue(s2v(ra)), ivalue(rb))); \
     vmbreak; \
   l_cat(order_other_, __LINE__): \
-    if (ttisnumber(s2v(ra)) && ttisnumber(rb)) \
-      cond = opn(s2v(ra), rb); \
-    else \
-      Protect(cond = other(L, s2v(ra), rb)); \
+    if (ttisnumber(s2v(ra)) && ttisnumber(rb)) { \
+      condjump(opn(s2v(ra), rb)); \
+      vmbreak; \
+    } \
+    Protect(cond = other(L, s2v(ra), rb)); \
     docondjump(); \
   }
 
@@ -867,17 +908,15 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
   { \
     int cond; \
     int im = GETARG_sB(i); \
-    if (l_unlikely(!ttisinteger(s2v(ra)))) goto l_cat(order_flt_, __LINE__); \
-    cond = opi(ivalue(s2v(ra)), im); \
-    docondjump(); \
+    if (l_unlikely(!memtagis(s2v(ra), LUA_VNUMINT))) goto l_cat(order_flt_, __LINE__); \
+    condjump(opi(ivalue(s2v(ra)), im)); \
     vmbreak; \
   l_cat(order_flt_, __LINE__): \
-    if (l_unlikely(!ttisfloat(s2v(ra)))) goto l_cat(order_tm_, __LINE__); \
+    if (l_unlikely(!memtagis(s2v(ra), LUA_VNUMFLT))) goto l_cat(order_tm_, __LINE__); \
     { \
       lua_Number fa = fltvalue(s2v(ra)); \
       lua_Number fim = cast_num(im); \
-      cond = opf(fa, fim); \
-      docondjump(); \
+      condjump(opf(fa, fim)); \
       vmbreak; \
     } \
   l_cat(order_tm_, __LINE__): l_coldlabel; \
@@ -1649,9 +1688,8 @@ returning:
   vmcase(OP_EQI) {
     int cond;
     int im = GETARG_sB(i);
-    if (l_likely(ttisinteger(s2v(ra)))) {
-      cond = (ivalue(s2v(ra)) == im);
-      docondjump();
+    if (l_likely(memtagis(s2v(ra), LUA_VNUMINT))) {
+      condjump(ivalue(s2v(ra)) == im);
       vmbreak;
     }
     if (ttisfloat(s2v(ra)))
@@ -1678,8 +1716,7 @@ returning:
     vmbreak;
   }
   vmcase(OP_TEST) {
-    int cond = !l_isfalse(s2v(ra));
-    docondjump();
+    condjump(!l_isfalse(s2v(ra)));
     vmbreak;
   }
   vmcase(OP_TESTSET) {
