@@ -755,13 +755,16 @@ static_assert(sizeof(TValue) == 16 && POS_A == 7 && POS_B == 16 && POS_C == 24 &
 
 // A tag test as one compare against memory: GCC otherwise loads the tag into a register to
 // keep it for the tests that follow, which costs a load and a compare per operand.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__GCC_ASM_FLAG_OUTPUTS__)
-static inline bool memtagis_(const TValue *o, lu_byte t) {
-  bool eq;
-  __asm__("cmpb %2, %1" : "=@cce"(eq) : "m"(rawtt(o)), "i"(t));
-  return eq;
-}
-#define memtagis(o, t) memtagis_((o), (t))
+// A macro, not a function, so that the tag is an immediate at every optimisation level; the
+// sanitizers keep the plain test, which they instrument.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && \
+    defined(__GCC_ASM_FLAG_OUTPUTS__) && !defined(__SANITIZE_ADDRESS__)
+#define memtagis(o, t) \
+  ({ \
+    bool memtag_eq_; \
+    __asm__("cmpb %2, %1" : "=@cce"(memtag_eq_) : "m"(rawtt(o)), "i"(t)); \
+    memtag_eq_; \
+  })
 #else
 #define memtagis(o, t) checktag((o), (t))
 #endif
