@@ -67,7 +67,7 @@ int64_t hvx_intp(lua_State *L, int idx, int64_t def) {
 // Engine blocks are mostly small and short-lived (tables, strings, closures), and a sweep
 // frees thousands at once, so blocks of up to POOL_MAX bytes (header included) come from
 // per-size free lists carved out of large slabs: a push or pop instead of a trip through
-// malloc, 16-byte granularity with no per-block malloc overhead, and freed memory reused
+// malloc, 8-byte granularity with no per-block malloc overhead, and freed memory reused
 // hottest first. Larger blocks use malloc, whose free chunks coalesce: a pool class keeps its
 // own peak for good, so pooling the middle sizes too (growing arrays, node vectors, strings
 // of a few dozen bytes) made resident memory the sum of each size's peak. The header keeps
@@ -76,7 +76,7 @@ int64_t hvx_intp(lua_State *L, int idx, int64_t def) {
 
 namespace {
 constexpr size_t HEADER = 8;
-constexpr size_t GRAIN = 16;
+constexpr size_t GRAIN = 8;
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
 #define HALVORAN_NO_POOL 1
