@@ -116,6 +116,7 @@ void *pool_get(size_t cls) {
   FreeBlock *b = free_blocks[cls];
   if (b) {
     free_blocks[cls] = b->next;
+    __builtin_prefetch(b->next, 1); // the next pop reads it: a block freed long ago is cold
     return b;
   }
   size_t bytes = cls * GRAIN;
@@ -222,6 +223,7 @@ void *l_alloc(void *ud, void *ptr, size_t osize, size_t nsize, int final_attempt
       !(p && p->mem_charged + (int64_t)charge > ALLOC_HARD_LIMIT)) {
     FreeBlock *b = free_blocks[cls];
     free_blocks[cls] = b->next;
+    __builtin_prefetch(b->next, 1); // the next pop reads it: a block freed long ago is cold
     header(b) = ((int64_t)charge & CHARGE_MASK) | (int64_t)((uint64_t)cls << CLASS_SHIFT);
     if (p) p->mem_charged += (int64_t)charge;
     return reinterpret_cast<char *>(b) + HEADER;
