@@ -276,19 +276,25 @@ int lua_toboolean(lua_State *L, int idx) {
   return !l_isfalse(o);
 }
 
+// lua_tolstring of a value that is not a string, out of line so that strings take the short way.
+[[gnu::noinline]] static const char *tolstring_convert(lua_State *L, int idx, size_t *len) {
+  TValue *o = index2value(L, idx);
+  if (!cvt2str(o)) { // neither a string nor a number
+    if (len != NULL) *len = 0;
+    return NULL;
+  }
+  luaO_tostring(L, o); // converted in place
+  // a C closure's upvalue now holds a new string: the closure may already be black
+  if (isupvalue(idx)) luaC_barrier(L, clCvalue(s2v(L->ci->func)), o);
+  luaC_checkGC(L);
+  o = index2value(L, idx); // the collector step may have moved the stack
+  if (len != NULL) *len = vslen(o);
+  return svalue(o);
+}
+
 const char *lua_tolstring(lua_State *L, int idx, size_t *len) {
   TValue *o = index2value(L, idx);
-  if (!ttisstring(o)) {
-    if (!cvt2str(o)) { // neither a string nor a number
-      if (len != NULL) *len = 0;
-      return NULL;
-    }
-    luaO_tostring(L, o); // converted in place
-    // a C closure's upvalue now holds a new string: the closure may already be black
-    if (isupvalue(idx)) luaC_barrier(L, clCvalue(s2v(L->ci->func)), o);
-    luaC_checkGC(L);
-    o = index2value(L, idx); // the collector step may have moved the stack
-  }
+  if (l_unlikely(!ttisstring(o))) return tolstring_convert(L, idx, len);
   if (len != NULL) *len = vslen(o);
   return svalue(o);
 }

@@ -1395,6 +1395,24 @@ bool add_value(MatchState *ms, luaL_Buffer *b, const char *s, const char *e, int
       add_s(ms, b, s, e);
       return true;
   }
+  if (lua_type(L, -1) == LUA_TSTRING) {  // the usual case, without the general checks
+    size_t len;
+    const char *v = lua_tolstring(L, -1, &len);
+    charge(ms, 1 + static_cast<int64_t>(len) / kComparedPerTick);
+    if (b->size - b->n < len) {
+      luaL_addvalue(b);
+      return true;
+    }
+    char *to = b->b + b->n;
+    if (len <= 8) {
+      for (size_t k = 0; k < len; k++) to[k] = v[k];
+    } else {
+      std::memcpy(to, v, len);
+    }
+    b->n += len;
+    lua_pop(L, 1);
+    return true;
+  }
   if (!lua_toboolean(L, -1)) {  // nil or false: keep the original text
     lua_pop(L, 1);
     luaL_addlstring(b, s, static_cast<size_t>(e - s));

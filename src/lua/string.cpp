@@ -143,21 +143,11 @@ static inline bool sameshort(const char *a, const char *b, size_t l) {
   return l == 1 || memcmp(a + 1, b + 1, l - 1) == 0;
 }
 
-static TString *internshrstr(lua_State *L, const char *str, size_t l) {
-  global_State *g = G(L);
-  stringtable *tb = &g->strt;
-  unsigned int h = luaS_hash(str, l, g->seed);
+// A short string that is not in the table yet, out of line so that the lookup stays small.
+[[gnu::noinline]] static TString *newshrstr(lua_State *L, const char *str, size_t l, unsigned int h) {
+  stringtable *tb = &G(L)->strt;
+  if (tb->nuse >= tb->size) growstrtab(L, tb);
   TString **list = &tb->hash[lmod(h, (unsigned int)tb->size)];
-  for (TString *ts = *list; ts != NULL; ts = ts->u.hnext) {
-    if (l == ts->shrlen && sameshort(str, getstr(ts), l)) {
-      if (isdead(g, ts)) changewhite(ts);  // dead but not yet swept: bring it back
-      return ts;
-    }
-  }
-  if (tb->nuse >= tb->size) {
-    growstrtab(L, tb);
-    list = &tb->hash[lmod(h, (unsigned int)tb->size)];
-  }
   TString *ts = createstrobj(L, l, LUA_VSHRSTR, h);
   if (l > 0) memcpy(getstr(ts), str, l * sizeof(char));
   ts->shrlen = cast_byte(l);
@@ -165,6 +155,20 @@ static TString *internshrstr(lua_State *L, const char *str, size_t l) {
   *list = ts;
   tb->nuse++;
   return ts;
+}
+
+static TString *internshrstr(lua_State *L, const char *str, size_t l) {
+  global_State *g = G(L);
+  stringtable *tb = &g->strt;
+  unsigned int h = luaS_hash(str, l, g->seed);
+  // The stored hash settles most mismatches before the bytes are compared.
+  for (TString *ts = tb->hash[lmod(h, (unsigned int)tb->size)]; ts != NULL; ts = ts->u.hnext) {
+    if (ts->hash == h && l == ts->shrlen && sameshort(str, getstr(ts), l)) {
+      if (isdead(g, ts)) changewhite(ts);  // dead but not yet swept: bring it back
+      return ts;
+    }
+  }
+  return newshrstr(L, str, l, h);
 }
 
 TString *luaS_newlstr(lua_State *L, const char *str, size_t l) {
