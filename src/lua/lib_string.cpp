@@ -1241,8 +1241,12 @@ int str_find_aux(lua_State *L, bool find) {
       lp--;
     }
     ms.p_end = p + lp;
-    LeadingRun lr = anchor ? LeadingRun() : leading_run(p, p + lp);
-    FirstClass fc = anchor ? FirstClass() : first_class(p, p + lp);
+    // The pattern is analysed only when a first attempt fails: many calls match at once. An
+    // attempt that fails at the first class costs what passing over its start costs, so the
+    // order does not change the work counted.
+    LeadingRun lr;
+    FirstClass fc;
+    bool analysed = anchor;
     do {
       s1 = pass_failing(&ms, fc, s1);
       reprepstate(&ms);
@@ -1254,6 +1258,11 @@ int str_find_aux(lua_State *L, bool find) {
           return push_captures(&ms, nullptr, nullptr) + 2;
         }
         return push_captures(&ms, s1, res);
+      }
+      if (!analysed) {
+        lr = leading_run(p, p + lp);
+        fc = first_class(p, p + lp);
+        analysed = true;
       }
       s1 = skip_run(&ms, lr, s1);
     } while (s1++ < ms.src_end && !anchor);
@@ -1275,6 +1284,16 @@ struct GMatchState {
   size_t lp;         // length of the pattern
   size_t src;        // offset where the next search starts (ls + 1: no more matches)
   size_t lastmatch;  // offset of the end of the last match, plus one (0: none yet)
+  // The pattern's analysis, made on the first call and kept while the pattern upvalue's bytes
+  // stay where they were (only a tampering program can change them). It holds offsets into
+  // the pattern, so a stale one can misguide the search but never read outside the pattern.
+  const char *analysed;  // the pattern's bytes when it was made; nullptr: not made yet
+  bool literal;
+  LeadingRun::Kind lr_kind;
+  size_t lr_p, lr_ep;
+  bool fc_any;
+  size_t fc_p, fc_ep;
+  int64_t fc_ticks;
 };
 // The block keeps the size it always had: its allocation's charge is part of every program's
 // cycle count.
@@ -1300,7 +1319,20 @@ int gmatch_aux(lua_State *L) {
   prepstate(&ms, L, s, ls, p, lp);
   MatchWork work(&ms);
   const char *lastmatch = gm->lastmatch == 0 ? nullptr : s + gm->lastmatch - 1;
-  if (literalpattern(p, lp)) {
+  if (gm->analysed != p) {
+    gm->literal = literalpattern(p, lp);
+    LeadingRun lr = gm->literal ? LeadingRun() : leading_run(p, p + lp);
+    FirstClass fc = gm->literal ? FirstClass() : first_class(p, p + lp);
+    gm->lr_kind = lr.kind;
+    gm->lr_p = lr.p ? static_cast<size_t>(lr.p - p) : 0;
+    gm->lr_ep = lr.ep ? static_cast<size_t>(lr.ep - p) : 0;
+    gm->fc_any = fc.p != nullptr;
+    gm->fc_p = fc.p ? static_cast<size_t>(fc.p - p) : 0;
+    gm->fc_ep = fc.ep ? static_cast<size_t>(fc.ep - p) : 0;
+    gm->fc_ticks = fc.ticks;
+    gm->analysed = p;
+  }
+  if (gm->literal) {
     for (const char *src = s + gm->src; src <= ms.src_end; src++) {
       const char *e = plainfind(&ms, src, p, lp);
       if (e == nullptr) break;
@@ -1313,8 +1345,18 @@ int gmatch_aux(lua_State *L) {
       }
     }
   } else {
-    LeadingRun lr = leading_run(p, p + lp);
-    FirstClass fc = first_class(p, p + lp);
+    LeadingRun lr;
+    lr.kind = gm->lr_kind;
+    if (lr.kind != LeadingRun::kNone) {
+      lr.p = p + gm->lr_p;
+      lr.ep = p + gm->lr_ep;
+    }
+    FirstClass fc;
+    if (gm->fc_any) {
+      fc.p = p + gm->fc_p;
+      fc.ep = p + gm->fc_ep;
+      fc.ticks = gm->fc_ticks;
+    }
     for (const char *src = s + gm->src; src <= ms.src_end; src++) {
       src = pass_failing(&ms, fc, src);
       reprepstate(&ms);
@@ -1465,8 +1507,10 @@ int str_gsub(lua_State *L) {
   }
   prepstate(&ms, L, src, srcl, p, lp);
   MatchWork work(&ms);
-  LeadingRun lr = (anchor || plain) ? LeadingRun() : leading_run(p, p + lp);
-  FirstClass fc = (anchor || plain) ? FirstClass() : first_class(p, p + lp);
+  // Analysed at the first failed attempt, as in str_find_aux.
+  LeadingRun lr;
+  FirstClass fc;
+  bool analysed = anchor || plain;
   while (n < max_s) {
     const char *e;
     if (fc.p != nullptr) {
@@ -1492,6 +1536,11 @@ int str_gsub(lua_State *L) {
     } else if (src < ms.src_end) {
       const char *to = src + 1;
       if (e == nullptr) {
+        if (!analysed) {
+          lr = leading_run(p, p + lp);
+          fc = first_class(p, p + lp);
+          analysed = true;
+        }
         const char *last = skip_run(&ms, lr, src);
         if (last >= ms.src_end) break;  // no start up to the end can match
         to = last + 1;
