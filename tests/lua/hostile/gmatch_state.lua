@@ -66,4 +66,10 @@ local co = coroutine.wrap(function() return shared() end)
 assert(co() == "three")
 assert(twin() == nil and shared() == nil)
 
+-- a pattern of the same length swapped in after the first call is analysed afresh
+local words = string.gmatch("ab 12 cd 34", "%a+")
+assert(words() == "ab")
+debug.setupvalue(words, 2, ".%d")
+assert(words() == " 1" and words() == " 3" and words() == nil)
+
 print("ok")
