@@ -1301,18 +1301,18 @@ constexpr size_t kGMatchStateSize = 584;
 static_assert(sizeof(GMatchState) <= kGMatchStateSize, "gmatch state outgrew its block");
 
 int gmatch_aux(lua_State *L) {
-  size_t ls, lp;
+  size_t ls = 0, lp = 0;
   const char *s = nullptr, *p = nullptr;
-  GMatchState *gm = nullptr;
-  if (lua_type(L, lua_upvalueindex(1)) == LUA_TSTRING &&
-      lua_type(L, lua_upvalueindex(2)) == LUA_TSTRING &&
-      lua_type(L, lua_upvalueindex(3)) == LUA_TUSERDATA &&
-      lua_rawlen(L, lua_upvalueindex(3)) == kGMatchStateSize) {
+  // A light userdata has no length, so the length test also rules it out. The strings are
+  // tested first: a number in their place must not be converted.
+  auto *gm = static_cast<GMatchState *>(lua_touserdata(L, lua_upvalueindex(3)));
+  if (gm != nullptr && lua_rawlen(L, lua_upvalueindex(3)) == kGMatchStateSize && gm->self == gm &&
+      lua_type(L, lua_upvalueindex(1)) == LUA_TSTRING &&
+      lua_type(L, lua_upvalueindex(2)) == LUA_TSTRING) {
     s = lua_tolstring(L, lua_upvalueindex(1), &ls);
     p = lua_tolstring(L, lua_upvalueindex(2), &lp);
-    gm = static_cast<GMatchState *>(lua_touserdata(L, lua_upvalueindex(3)));
   }
-  if (gm == nullptr || gm->self != gm || gm->ls != ls || gm->lp != lp || gm->src > ls + 1 ||
+  if (s == nullptr || p == nullptr || gm->ls != ls || gm->lp != lp || gm->src > ls + 1 ||
       gm->lastmatch > ls + 1)
     return luaL_error(L, "bad gmatch state");
   MatchState ms;

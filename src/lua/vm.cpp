@@ -2033,6 +2033,43 @@ returning:
     // copy the iterator, state and control value, then call the copy
     memcpy(ra + 4, ra, 3 * sizeof(*ra));
     L->top = ra + 4 + 3;
+    savepc(L);
+    {
+      // A native iterator (next, the ipairs step, a gmatch iterator) runs here as luaD_call
+      // would run it: one more nested native call, its frame, its results moved into place.
+      StkId func = ra + 4;
+      lua_CFunction f;
+      if (ttislcf(s2v(func)))
+        f = fvalue(s2v(func));
+      else if (ttisCclosure(s2v(func)))
+        f = clCvalue(s2v(func))->f;
+      else
+        goto tforcall_other;
+      if (l_unlikely(L->hookmask)) goto tforcall_other;
+      savecycles();
+      L->nCcalls++;
+      if (l_unlikely(getCcalls(L) >= LUAI_MAXCCALLS)) luaE_checkcstack(L);
+      checkstackGCp(L, LUA_MINSTACK, func);
+      CallInfo *newci = ci->next ? ci->next : luaE_extendCI(L);
+      L->ci = newci;
+      newci->nresults = cast(short, GETARG_C(i));
+      newci->callstatus = CIST_C;
+      newci->top = L->top + LUA_MINSTACK;
+      newci->func = func;
+      int n = (*f)(L);
+      if (l_unlikely(L->status == LUA_YIELD)) { // yielded in place (see lua_yieldk)
+        L->nCcalls--;
+        return;
+      }
+      luaD_poscall(L, newci, n);
+      L->nCcalls--;
+      loadcycles();
+      updatetrap(ci);
+      updatestack(ci);
+      i = *(pc++); // the OP_TFORLOOP runs without being dispatched
+      goto l_tforloop;
+    }
+  tforcall_other:
     ProtectNT(luaD_call(L, ra + 4, GETARG_C(i)));
     updatestack(ci);
     i = *(pc++); // the OP_TFORLOOP runs without being dispatched
