@@ -1615,7 +1615,14 @@ returning:
     vmbreak;
   }
   vmcase(OP_LEN) {
-    Protect(luaV_objlen(L, ra, vRB(i)));
+    TValue *rb = vRB(i);
+    if (ttisshrstring(rb)) {
+      setivalue(s2v(ra), tsvalue(rb)->shrlen);
+    } else if (ttistable(rb) && hvalue(rb)->metatable == NULL) {
+      setivalue(s2v(ra), l_castU2S(luaH_getn(hvalue(rb)))); // neither allocates nor raises
+    } else {
+      Protect(luaV_objlen(L, ra, rb));
+    }
     vmbreak;
   }
   vmcase(OP_CONCAT) {
