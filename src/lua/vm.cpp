@@ -1974,7 +1974,7 @@ returning:
     // tampered loop runs on meaningless numbers but never forges an object.
     if (l_likely(ttisinteger(s2v(ra + 1)))) { // integer loop
       lua_Unsigned count = l_castS2U(ivalue(s2v(ra + 1)));
-      if (count > 0) {
+      if (l_likely(count > 0)) {
         lua_Integer step = payloadint(s2v(ra + 2));
         lua_Integer idx = payloadint(s2v(ra));
         chgivalue(s2v(ra + 1), l_castU2S(count - 1));
