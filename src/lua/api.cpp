@@ -694,6 +694,7 @@ int lua_error(lua_State *L) {
   TValue *errobj = s2v(L->top - 1);
   // the pre-built memory message (that very object) reports a memory error
   if (ttisstring(errobj) && tsvalue(errobj) == G(L)->memerrmsg) luaD_throw(L, LUA_ERRMEM);
+  if (L->errfunc == 0) luaD_throwhere(L, LUA_ERRRUN); // no message handler to run first
   luaG_errormsg(L);
 }
 

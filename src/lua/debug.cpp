@@ -564,7 +564,7 @@ void luaG_errormsg(lua_State *L) {
     L->top++;
     luaD_callnoyield(L, L->top - 2, 1);
   }
-  luaD_throw(L, LUA_ERRRUN);
+  luaD_throwhere(L, LUA_ERRRUN);
 }
 
 void luaG_runerror(lua_State *L, const char *fmt, ...) {

@@ -48,11 +48,6 @@ static thread_local ResumeMark resume_mark = {NULL, 0};
 // Errors
 
 // Recovery record of a protected run.
-struct lua_longjmp {
-  struct lua_longjmp *previous;
-  volatile int status;
-};
-
 void luaD_seterrorobj(lua_State *L, int errcode, StkId oldtop) {
   switch (errcode) {
     case LUA_ERRMEM:

@@ -27,6 +27,12 @@ struct LuaThrow {
   int status;
 };
 
+// The recovery record of a protected run.
+struct lua_longjmp {
+  struct lua_longjmp *previous;
+  volatile int status;
+};
+
 void luaD_seterrorobj(lua_State *L, int errcode, StkId oldtop);
 int luaD_protectedparser(lua_State *L, struct Zio *z, const char *name, const char *mode);
 void luaD_hook(lua_State *L, int event, int line, int fTransfer, int nTransfer);
@@ -52,5 +58,15 @@ void luaD_shrinkstack(lua_State *L, bool caught);
 void luaD_inctop(lua_State *L);
 
 [[noreturn]] void luaD_throw(lua_State *L, int errcode);
+// luaD_throw with its usual case in the caller: the unwinder's work grows with every frame
+// between the throw and the protected call, and an error raised this way leaves one fewer.
+#define luaD_throwhere(L, errcode) \
+  { \
+    if ((L)->errorJmp) { \
+      (L)->errorJmp->status = (errcode); \
+      throw LuaThrow{(errcode)}; \
+    } \
+    luaD_throw(L, errcode); \
+  }
 int luaD_yieldinplace(lua_State *L);
 int luaD_rawrunprotected(lua_State *L, Pfunc f, void *ud);
