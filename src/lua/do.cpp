@@ -47,7 +47,6 @@ static thread_local ResumeMark resume_mark = {NULL, 0};
 // ---------------------------------------------------------------------------------------------
 // Errors
 
-// Recovery record of a protected run.
 void luaD_seterrorobj(lua_State *L, int errcode, StkId oldtop) {
   switch (errcode) {
     case LUA_ERRMEM:
@@ -336,13 +335,7 @@ retry:
     case LUA_VLCF:
       f = fvalue(s2v(func));
     Cfunc: {
-      checkstackGCp(L, LUA_MINSTACK, func);
-      CallInfo *ci = next_ci(L);
-      L->ci = ci;
-      ci->nresults = cast(short, nresults);
-      ci->callstatus = CIST_C;
-      ci->top = L->top + LUA_MINSTACK;
-      ci->func = func;
+      CallInfo *ci = luaD_enternative(L, func, nresults);
       if (l_unlikely(L->hookmask & LUA_MASKCALL)) {
         int narg = cast_int(L->top - func) - 1;
         luaD_hook(L, LUA_HOOKCALL, -1, 1, narg);
@@ -597,8 +590,7 @@ static void resume(lua_State *L, void *ud) {
     return;
   }
   L->status = LUA_OK;
-  L->nCcalls++; // luaE_incCstack, with its rare check out of line
-  if (l_unlikely(getCcalls(L) >= LUAI_MAXCCALLS)) luaE_checkcstack(L);
+  luaE_incCstack(L);
   if (isLua(ci)) { // stopped by a forced yield or a yielding hook
     L->top = firstArg; // the arguments are not delivered
     // The frame's top may have been raised while it was suspended (lua_checkstack on the

@@ -1,6 +1,7 @@
 // Stacks, calls, errors, protected runs and coroutines.
 #pragma once
 
+#include "lua/gc.h"
 #include "lua/object.h"
 #include "lua/state.h"
 
@@ -56,6 +57,26 @@ int luaD_growstack(lua_State *L, int n, int raiseerror);
 // collector, which may run while an error is still being raised.
 void luaD_shrinkstack(lua_State *L, bool caught);
 void luaD_inctop(lua_State *L);
+
+// The function of a light native function or a native closure, else NULL.
+inline lua_CFunction luaD_nativefunc(const TValue *o) {
+  if (ttislcf(o)) return fvalue(o);
+  if (ttisCclosure(o)) return clCvalue(o)->f;
+  return NULL;
+}
+
+// Makes room for the native function at func and enters its frame. The stack may move, and
+// func with it.
+inline CallInfo *luaD_enternative(lua_State *L, StkId &func, int nresults) {
+  checkstackGCp(L, LUA_MINSTACK, func);
+  CallInfo *ci = L->ci->next ? L->ci->next : luaE_extendCI(L);
+  L->ci = ci;
+  ci->nresults = cast(short, nresults);
+  ci->callstatus = CIST_C;
+  ci->top = L->top + LUA_MINSTACK;
+  ci->func = func;
+  return ci;
+}
 
 [[noreturn]] void luaD_throw(lua_State *L, int errcode);
 // luaD_throw with its usual case in the caller: the unwinder's work grows with every frame

@@ -12,6 +12,7 @@
 #include "lua/auxlib.h"
 #include "lua/libs.h"
 #include "lua/lua.h"
+#include "lua/object.h"
 
 namespace {
 
@@ -448,14 +449,7 @@ inline bool classmatch(int c, const char *p, const char *ep) {
 }
 
 inline bool singlematch(MatchState *ms, const char *s, const char *p, const char *ep) {
-  if (s >= ms->src_end) return false;
-  int c = uchar(*s);
-  switch (*p) {
-    case '.': return true;
-    case L_ESC: return match_class(c, uchar(*(p + 1)));
-    case '[': return matchbracketclass(c, p, ep - 1);
-    default: return uchar(*p) == c;
-  }
+  return s < ms->src_end && classmatch(uchar(*s), p, ep);
 }
 
 // The set p..ep as a bitmap of the bytes it holds.
@@ -566,6 +560,26 @@ const char *matchbalance(MatchState *ms, const char *s, const char *p) {
 
 const char *setEnd(const char *p, const char *p_end);
 
+// The end of the single-character class at q (a character, an escape, a set, or a '$' that
+// is not the last), or nullptr when none starts there: ')', a final '$', %b, %f, a
+// back-reference or a malformed set.
+const char *single_class_end(const char *q, const char *p_end) {
+  switch (*q) {
+    case ')':
+      return nullptr;
+    case '$':
+      return q + 1 == p_end ? nullptr : q + 1;
+    case L_ESC:
+      if (q + 1 >= p_end) return nullptr;
+      if (*(q + 1) == 'b' || *(q + 1) == 'f' || c_isdigit(uchar(*(q + 1)))) return nullptr;
+      return q + 2;
+    case '[':
+      return setEnd(q, p_end);
+    default:
+      return q + 1;
+  }
+}
+
 // When the rest of the pattern begins (perhaps after closing captures) with a single class
 // that must match once, a try of the rest where the class does not match enters the matcher
 // once per ')' and once more, tests the class and fails, leaving everything as it was. Such
@@ -591,28 +605,9 @@ QuickFail quick_fail(MatchState *ms, const char *q) {
       if (ms->capture[l].len == CAP_UNFINISHED) unfinished++;
     if (unfinished < closes) return r;
   }
-  const char *ep;
-  switch (*q) {
-    case '(':
-    case '.':
-      return r;
-    case '$':
-      if (q + 1 == ms->p_end) return r;
-      ep = q + 1;
-      break;
-    case L_ESC:
-      if (q + 1 >= ms->p_end) return r;
-      if (*(q + 1) == 'b' || *(q + 1) == 'f' || c_isdigit(uchar(*(q + 1)))) return r;
-      ep = q + 2;
-      break;
-    case '[':
-      ep = setEnd(q, ms->p_end);
-      if (ep == nullptr) return r;
-      break;
-    default:
-      ep = q + 1;
-      break;
-  }
+  if (*q == '(' || *q == '.') return r;
+  const char *ep = single_class_end(q, ms->p_end);
+  if (ep == nullptr) return r;
   if (ep < ms->p_end && (*ep == '*' || *ep == '?' || *ep == '-')) return r;
   r.p = q;
   r.ep = ep;
@@ -749,7 +744,7 @@ const char *match(MatchState *ms, const char *s, const char *p) {
       dflt: {
         const char *ep = classEnd(ms, p);
         spend(ms, 2 * class_ticks(p, ep));  // finding its end, then testing it
-        if (s >= ms->src_end || !classmatch(uchar(*s), p, ep)) {
+        if (!singlematch(ms, s, p, ep)) {
           if (*ep == '*' || *ep == '?' || *ep == '-') {
             // the item may match nothing: go on with the rest, no nesting
             p = ep + 1;
@@ -853,33 +848,14 @@ LeadingRun leading_run(const char *p, const char *p_end) {
   const char *q = p;
   while (q < p_end && *q == '(') q += (*(q + 1) == ')') ? 2 : 1;  // captures opened at the start
   if (q >= p_end) return r;
-  const char *ep;
-  switch (*q) {
-    case ')':
-      return r;
-    case '$':
-      if (q + 1 == p_end) return r;
-      ep = q + 1;
-      break;
-    case L_ESC:
-      if (q + 1 >= p_end) return r;
-      if (*(q + 1) == 'b') {
-        if (p_end - q < 4) return r;
-        r.kind = LeadingRun::kBalance;
-        r.p = q + 2;
-        return r;
-      }
-      if (*(q + 1) == 'f') return r;
-      ep = q + 2;
-      break;
-    case '[':
-      ep = setEnd(q, p_end);
-      if (ep == nullptr) return r;
-      break;
-    default:
-      ep = q + 1;
-      break;
+  if (*q == L_ESC && q + 1 < p_end && *(q + 1) == 'b') {
+    if (p_end - q < 4) return r;
+    r.kind = LeadingRun::kBalance;
+    r.p = q + 2;
+    return r;
   }
+  const char *ep = single_class_end(q, p_end);  // a back-reference is ruled out below anyway
+  if (ep == nullptr) return r;
   if (ep >= p_end || (*ep != '*' && *ep != '-' && *ep != '+')) return r;
   if (has_backref(p, p_end)) return r;
   r.kind = LeadingRun::kClass;
@@ -940,28 +916,9 @@ FirstClass first_class(const char *p, const char *p_end) {
     opened++;
   }
   if (q >= p_end || opened > kMaxCaptures) return r;
-  const char *ep;
-  switch (*q) {
-    case ')':
-    case '.':  // fails only at the end of the subject
-      return r;
-    case '$':
-      if (q + 1 == p_end) return r;
-      ep = q + 1;
-      break;
-    case L_ESC:
-      if (q + 1 >= p_end) return r;
-      if (*(q + 1) == 'b' || *(q + 1) == 'f' || c_isdigit(uchar(*(q + 1)))) return r;
-      ep = q + 2;
-      break;
-    case '[':
-      ep = setEnd(q, p_end);
-      if (ep == nullptr) return r;
-      break;
-    default:
-      ep = q + 1;
-      break;
-  }
+  if (*q == '.') return r;  // fails only at the end of the subject
+  const char *ep = single_class_end(q, p_end);
+  if (ep == nullptr) return r;
   if (ep < p_end && (*ep == '*' || *ep == '?' || *ep == '-')) return r;
   r.p = q;
   r.ep = ep;
@@ -1735,22 +1692,8 @@ int formatpointer(char *buff, const char *form, const void *ptr) {
   return static_cast<int>(o - buff);
 }
 
-// The common plain conversions of an integer, written without the formatting engine.
-int plaindecimal(char *buff, lua_Integer n) {
-  char tmp[24];
-  int k = 0;
-  lua_Unsigned u = n < 0 ? 0u - static_cast<lua_Unsigned>(n) : static_cast<lua_Unsigned>(n);
-  do {
-    tmp[k++] = static_cast<char>('0' + u % 10);
-    u /= 10;
-  } while (u != 0);
-  int nb = 0;
-  if (n < 0) buff[nb++] = '-';
-  while (k > 0) buff[nb++] = tmp[--k];
-  buff[nb] = '\0';
-  return nb;
-}
-
+// The common plain hexadecimal conversions, written without the formatting engine (the
+// decimal one is the engine's own number-to-text).
 int plainhex(char *buff, lua_Unsigned u, bool upper) {
   const char *digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
   char tmp[16];
@@ -1801,7 +1744,7 @@ int str_format(lua_State *L) {
       case 'i': {
         lua_Integer n = luaL_checkinteger(L, arg);
         if (form[2] == '\0') {  // no flags, width or precision
-          nb = plaindecimal(buff, n);
+          nb = luaO_int2str(buff, n);
           break;
         }
         cleanformat(form, "-+ 0", true, "ll");

@@ -360,23 +360,27 @@ size_t luaO_str2num(const char *s, TValue *o) {
 
 // ---- Number to text ----
 
+// The digits by hand: the formatting engine costs several times more.
+int luaO_int2str(char *buff, lua_Integer v) {
+  lua_Unsigned u = v < 0 ? 0u - (lua_Unsigned)v : (lua_Unsigned)v;
+  char digits[24];
+  int k = 0;
+  do {
+    digits[k++] = (char)('0' + u % 10);
+    u /= 10;
+  } while (u != 0);
+  int len = 0;
+  if (v < 0) buff[len++] = '-';
+  while (k > 0) buff[len++] = digits[--k];
+  buff[len] = '\0';
+  return len;
+}
+
 int luaO_tostringbuff(const TValue *obj, char *buff) {
   int len;
   lua_assert(ttisnumber(obj));
   if (ttisinteger(obj)) {
-    // the digits by hand: the formatting engine costs several times more
-    lua_Integer v = ivalue(obj);
-    lua_Unsigned u = v < 0 ? 0u - (lua_Unsigned)v : (lua_Unsigned)v;
-    char digits[24];
-    int k = 0;
-    do {
-      digits[k++] = (char)('0' + u % 10);
-      u /= 10;
-    } while (u != 0);
-    len = 0;
-    if (v < 0) buff[len++] = '-';
-    while (k > 0) buff[len++] = digits[--k];
-    buff[len] = '\0';
+    len = luaO_int2str(buff, ivalue(obj));
   } else {
     len = snprintf(buff, MAXNUMBER2STR, LUAI_NUMFFORMAT, fltvalue(obj));
     if (buff[strspn(buff, "-0123456789")] == '\0') {  // looks like an integer: mark it a float

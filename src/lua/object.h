@@ -377,6 +377,8 @@ int luaO_binavalue(int c);
 void luaO_tostring(lua_State *L, TValue *obj);
 // Writes the text of a number into buff (at least MAXNUMBER2STR bytes); returns its length.
 int luaO_tostringbuff(const TValue *obj, char *buff);
+// An integer's decimal text in buff (at least 21 bytes, with the terminating zero); its length.
+int luaO_int2str(char *buff, lua_Integer v);
 const char *luaO_pushvfstring(lua_State *L, const char *fmt, va_list argp);
 const char *luaO_pushfstring(lua_State *L, const char *fmt, ...);
 void luaO_chunkid(char *out, const char *source, size_t srclen);

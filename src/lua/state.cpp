@@ -117,11 +117,6 @@ void luaE_checkcstack(lua_State *L) {
     luaD_throw(L, LUA_ERRERR);
 }
 
-void luaE_incCstack(lua_State *L) {
-  L->nCcalls++;
-  if (l_unlikely(getCcalls(L) >= LUAI_MAXCCALLS)) luaE_checkcstack(L);
-}
-
 static void stack_init(lua_State *L1, lua_State *L) {
   L1->stack = cast(StkId, luaM_malloc_(L, FIRSTSTACK_BYTES, 0, FIRSTSTACK_BYTES));
   for (int i = 0; i < FIRSTSTACK_SLOTS; i++) setnilvalue(s2v(L1->stack + i));

@@ -187,7 +187,11 @@ CallInfo *luaE_extendCI(lua_State *L);
 void luaE_freeCI(lua_State *L);
 void luaE_shrinkCI(lua_State *L);
 void luaE_checkcstack(lua_State *L);
-void luaE_incCstack(lua_State *L);
+// One more nested native call; the rare overflow check runs out of line.
+inline void luaE_incCstack(lua_State *L) {
+  L->nCcalls++;
+  if (l_unlikely(getCcalls(L) >= LUAI_MAXCCALLS)) luaE_checkcstack(L);
+}
 void luaE_warning(lua_State *L, const char *msg, int tocont);
 void luaE_warnerror(lua_State *L, const char *where);
 

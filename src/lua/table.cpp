@@ -509,11 +509,7 @@ int luaH_setnewkey(lua_State *L, Table *t, const TValue *key, TValue *value) {
   Node *mp = ttisinteger(key) ? hashint(t, ivalue(key)) : hashstr(t, tsvalue(key));
   if (l_unlikely(!isempty(gval(mp)))) return setnewkey_taken(L, t, key, mp, value);
   // The common case of a table being filled, kept free of calls but for the barriers.
-  setnodekey(L, mp, key);
-  setobj2t(L, gval(mp), value);
-  if (l_unlikely(isblack(obj2gco(t))) && ((iscollectable(key) && iswhite(gcvalue(key))) ||
-                                          (iscollectable(value) && iswhite(gcvalue(value)))))
-    luaC_barrierback_(L, obj2gco(t));
+  luaH_fillmainposition(L, t, mp, key, value);
   return 1;
 }
 

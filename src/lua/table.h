@@ -1,6 +1,7 @@
 // Tables: array part and hash part.
 #pragma once
 
+#include "lua/gc.h"
 #include "lua/object.h"
 #include "lua/tm.h"
 
@@ -38,6 +39,16 @@ TValue *luaH_newkey(lua_State *L, Table *t, const TValue *key);
 // known to lack __newindex, when no rehash is needed; 0 (and no store) otherwise. It never
 // allocates, raises, runs code or charges, so the interpreter may call it unprotected.
 int luaH_setnewkey(lua_State *L, Table *t, const TValue *key, TValue *value);
+// Puts an absent key and its value into mp, the key's main position, found free; the caller
+// has cleared the metamethod cache.
+[[gnu::always_inline]] inline void luaH_fillmainposition(lua_State *L, Table *t, Node *mp,
+                                                        const TValue *key, const TValue *value) {
+  setnodekey(L, mp, key);
+  setobj2t(L, gval(mp), value);
+  if (l_unlikely(isblack(obj2gco(t))) && ((iscollectable(key) && iswhite(gcvalue(key))) ||
+                                          (iscollectable(value) && iswhite(gcvalue(value)))))
+    luaC_barrierback_(L, obj2gco(t));
+}
 // Finds or creates the key, then stores value (no barrier: the caller applies it).
 void luaH_set(lua_State *L, Table *t, const TValue *key, TValue *value);
 Table *luaH_new(lua_State *L);

@@ -1313,11 +1313,7 @@ returning:
       Node *mp = h->node + (key->hash & ((1u << h->lsizenode) - 1u));
       if (isempty(gval(mp)) && !isdummy(h) && nonewindex(L, h)) {  // as luaH_setnewkey
         invalidateTMcache(h);
-        setnodekey(L, mp, rb);
-        setobj2t(L, gval(mp), rc);
-        if (l_unlikely(isblack(obj2gco(h))) && (iswhite(gcvalue(rb)) ||
-                                                (iscollectable(rc) && iswhite(gcvalue(rc)))))
-          luaC_barrierback_(L, obj2gco(h));
+        luaH_fillmainposition(L, h, mp, rb, rc);
         vmbreak;
       }
       if (luaH_setnewkey(L, h, rb, rc)) vmbreak;
@@ -1779,24 +1775,12 @@ returning:
       vmbreak;
     }
     {
-      lua_CFunction f;
-      if (ttislcf(s2v(ra)))
-        f = fvalue(s2v(ra));
-      else if (ttisCclosure(s2v(ra)))
-        f = clCvalue(s2v(ra))->f;
-      else
-        goto call_other;
-      if (l_unlikely(L->hookmask)) goto call_other;
+      lua_CFunction f = luaD_nativefunc(s2v(ra));
+      if (f == NULL || l_unlikely(L->hookmask)) goto call_other;
       // A native function, run here as luaD_precall and luaD_poscall would. It may move the
       // stack: its results go to its frame's function slot, not to 'ra'.
       savecycles();
-      checkstackGCp(L, LUA_MINSTACK, ra);
-      newci = ci->next ? ci->next : luaE_extendCI(L);
-      L->ci = newci;
-      newci->nresults = cast(short, nresults);
-      newci->callstatus = CIST_C;
-      newci->top = L->top + LUA_MINSTACK;
-      newci->func = ra;
+      newci = luaD_enternative(L, ra, nresults);
       int n = (*f)(L);
       if (l_unlikely(L->status == LUA_YIELD)) return; // it yielded in place (see lua_yieldk)
       if (l_likely(cast_uint(nresults) <= 1u && !L->hookmask)) {
@@ -2045,24 +2029,11 @@ returning:
       // A native iterator (next, the ipairs step, a gmatch iterator) runs here as luaD_call
       // would run it: one more nested native call, its frame, its results moved into place.
       StkId func = ra + 4;
-      lua_CFunction f;
-      if (ttislcf(s2v(func)))
-        f = fvalue(s2v(func));
-      else if (ttisCclosure(s2v(func)))
-        f = clCvalue(s2v(func))->f;
-      else
-        goto tforcall_other;
-      if (l_unlikely(L->hookmask)) goto tforcall_other;
+      lua_CFunction f = luaD_nativefunc(s2v(func));
+      if (f == NULL || l_unlikely(L->hookmask)) goto tforcall_other;
       savecycles();
-      L->nCcalls++;
-      if (l_unlikely(getCcalls(L) >= LUAI_MAXCCALLS)) luaE_checkcstack(L);
-      checkstackGCp(L, LUA_MINSTACK, func);
-      CallInfo *newci = ci->next ? ci->next : luaE_extendCI(L);
-      L->ci = newci;
-      newci->nresults = cast(short, GETARG_C(i));
-      newci->callstatus = CIST_C;
-      newci->top = L->top + LUA_MINSTACK;
-      newci->func = func;
+      luaE_incCstack(L);
+      CallInfo *newci = luaD_enternative(L, func, GETARG_C(i));
       int n = (*f)(L);
       if (l_unlikely(L->status == LUA_YIELD)) { // yielded in place (see lua_yieldk)
         L->nCcalls--;
